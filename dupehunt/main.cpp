@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "dupehunt/run.h"
+
+int main(int argc, char** argv) { return DupehuntMain(argc, argv); }

@@ -5,5 +5,17 @@
 
 constexpr uint32_t ClusterSize = 4096;
 
-// Writes the comparing log and its summary to DupLog.
+// Set when a record of the file table could not be read back during the
+// search; the search then stops without a summary and the run must end with
+// a fatal error.
+extern int SearchFailed;
+// Test seam: non-zero makes the search find its candidates by testing every
+// later file, as it does when the index by size cannot be allocated.
+extern int SearchWithoutSizeIndex;
+
+// Writes the comparing log and its summary to DupLog. Candidate pairs are the
+// files of equal non-zero size not yet grouped, each file with every later one
+// in table order; two records of the same file are never paired. Grouped
+// files get size 0 in FileSizes. Returns early, without a summary, when ESC
+// is pressed (UserAbort) or when the table cannot be read (SearchFailed).
 void FindDuplicates();

@@ -10,6 +10,9 @@
 
 // Separator used in composed paths and by GetFileDir: '/' on POSIX, '\\' on Win32.
 extern const char kPathSeparator;
+// The longest path, in bytes with its NUL, that the platform accepts
+// (PATH_MAX on POSIX, 260 on Win32).
+extern const size_t kLongestPath;
 
 // ---------------------------------------------------------------------------
 // Console device: the terminal the user sees, never standard output.
@@ -74,7 +77,8 @@ int FileDeleteListed(const char* path);
 
 // Delete-list reading: a buffered byte stream over a file opened read-only
 // with every kind of sharing; -1 when the file is missing, a directory or
-// unreadable. ListGetByte gives 0..255 or -1 at the end or on an error.
+// unreadable. ListGetByte gives the raw bytes 0..255 (no text-mode
+// translation: the caller does that), or -1 at the end or on an error.
 int ListOpen(const char* path);
 int ListGetByte(int list);
 void ListClose(int list);

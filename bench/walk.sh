@@ -52,7 +52,8 @@ echo "tree: $tree, $files files, $(find "$tree" -type d | wc -l) directories"
 measure() {
   local best_s="" best_kib=0 line s kib
   for ((i = 0; i < runs; i++)); do
-    line=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+    /usr/bin/time -o "$work/time.txt" -f '%e %M' "$@" >/dev/null 2>&1
+    line=$(tail -n 1 "$work/time.txt")
     s=${line% *}
     kib=${line#* }
     if [ -z "$best_s" ] || awk -v a="$s" -v b="$best_s" 'BEGIN { exit !(a < b) }'; then

@@ -14,18 +14,15 @@ uint32_t ChunkTick = 0;
 namespace {
 
 // True when the whole chunk arrived; else shows the read warning for path.
-bool ReadChunk(int handle, unsigned char* buffer, size_t length, const char* path)
-{
-  if (FileRead(handle, buffer, length) == static_cast<long long>(length))
-    return true;
+bool ReadChunk(int handle, unsigned char* buffer, size_t length, const char* path) {
+  if (FileRead(handle, buffer, length) == static_cast<long long>(length)) return true;
   Out << "Warning: error reading " << path << "\n";
   return false;
 }
 
 }  // namespace
 
-int CompareFiles(const char* pathA, const char* pathB, uint64_t size)
-{
+int CompareFiles(const char* pathA, const char* pathB, uint64_t size) {
   int fileA = FileOpenRead(pathA);
   if (fileA < 0) {
     Out << "Warning: unable to open " << pathA << "\n";
@@ -48,8 +45,7 @@ int CompareFiles(const char* pathA, const char* pathB, uint64_t size)
       FileClose(fileB);
       return 0;
     }
-    if ((ChunkTick++ & 15) == 0)
-      ShowSpinner();
+    if ((ChunkTick++ & 15) == 0) ShowSpinner();
 
     size_t length = rest < limit ? static_cast<size_t>(rest) : limit;
     limit = CompareBufferSize;

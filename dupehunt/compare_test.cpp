@@ -3,12 +3,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "dupehunt/file_table.h"
 #include "library/output.h"
@@ -20,63 +19,50 @@ constexpr uint64_t kBuffer = CompareBufferSize;
 
 // The byte at offset of every test file of the given length: a pattern over
 // the first 4 KiB, a marker in the last byte, zeros (a hole) in between.
-unsigned char ByteAt(uint64_t offset, uint64_t length)
-{
-  if (offset + 1 == length)
-    return 'E';
-  if (offset < 4096)
-    return static_cast<unsigned char>(offset * 7 % 251 + 1);
+unsigned char ByteAt(uint64_t offset, uint64_t length) {
+  if (offset + 1 == length) return 'E';
+  if (offset < 4096) return static_cast<unsigned char>(offset * 7 % 251 + 1);
   return 0;
 }
 
-void PutByte(int fd, uint64_t offset, unsigned char byte)
-{
+void PutByte(int fd, uint64_t offset, unsigned char byte) {
   ASSERT_EQ(pwrite(fd, &byte, 1, static_cast<off_t>(offset)), 1);
 }
 
 // Writes a file of length bytes (see ByteAt); flips the byte at flip when it
 // lies inside the file.
-void MakeFile(const std::string& path, uint64_t length, uint64_t flip = UINT64_MAX)
-{
+void MakeFile(const std::string& path, uint64_t length, uint64_t flip = UINT64_MAX) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;
   ASSERT_EQ(ftruncate(fd, static_cast<off_t>(length)), 0);
   unsigned char head[4096];
   uint64_t headLength = length < sizeof head ? length : sizeof head;
-  for (uint64_t i = 0; i < headLength; i++)
-    head[i] = ByteAt(i, length);
+  for (uint64_t i = 0; i < headLength; i++) head[i] = ByteAt(i, length);
   ASSERT_EQ(pwrite(fd, head, headLength, 0), static_cast<ssize_t>(headLength));
-  if (length > 0)
-    PutByte(fd, length - 1, ByteAt(length - 1, length));
-  if (flip < length)
-    PutByte(fd, flip, static_cast<unsigned char>(ByteAt(flip, length) ^ 0xFF));
+  if (length > 0) PutByte(fd, length - 1, ByteAt(length - 1, length));
+  if (flip < length) PutByte(fd, flip, static_cast<unsigned char>(ByteAt(flip, length) ^ 0xFF));
   close(fd);
 }
 
-int OpenDescriptors()
-{
+int OpenDescriptors() {
   int count = 0;
   DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr)
-    return -1;
-  while (readdir(dir) != nullptr)
-    count++;
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) count++;
   closedir(dir);
   return count;
 }
 
 class CompareFilesTest : public ::testing::Test {
-protected:
-  void SetUp() override
-  {
+ protected:
+  void SetUp() override {
     CompareBufferA = static_cast<unsigned char*>(malloc(CompareBufferSize));
     CompareBufferB = static_cast<unsigned char*>(malloc(CompareBufferSize));
     ASSERT_NE(CompareBufferA, nullptr);
     ASSERT_NE(CompareBufferB, nullptr);
     UserAbort = 0;
   }
-  void TearDown() override
-  {
+  void TearDown() override {
     free(CompareBufferA);
     free(CompareBufferB);
     CompareBufferA = nullptr;
@@ -85,8 +71,7 @@ protected:
 
   // Compares and reports the result and the number of chunks begun; no
   // handle may stay open.
-  int Compare(const std::string& a, const std::string& b, uint64_t size, uint32_t* chunks)
-  {
+  int Compare(const std::string& a, const std::string& b, uint64_t size, uint32_t* chunks) {
     int before = OpenDescriptors();
     uint32_t tick = ChunkTick;
     int result = CompareFiles(a.c_str(), b.c_str(), size);
@@ -109,8 +94,7 @@ struct ChunkCase {
   uint32_t chunks;
 };
 
-TEST_F(CompareFilesTest, ReadsAShortFirstChunkThenWholeBuffersAndStopsAtTheFirstDifference)
-{
+TEST_F(CompareFilesTest, ReadsAShortFirstChunkThenWholeBuffersAndStopsAtTheFirstDifference) {
   const uint64_t none = UINT64_MAX;
   const ChunkCase cases[] = {
       {"size 0 reads nothing", 10, 10, 0, 0, 0, 0},
@@ -122,8 +106,7 @@ TEST_F(CompareFilesTest, ReadsAShortFirstChunkThenWholeBuffersAndStopsAtTheFirst
       {"a difference in the last byte of the first chunk", 3000, 3000, 1023, 3000, 1, 1},
       {"1024 + buffer bytes are two chunks", 1024 + kBuffer, 1024 + kBuffer, none, 1024 + kBuffer,
        0, 2},
-      {"one byte more is three chunks", 1025 + kBuffer, 1025 + kBuffer, none, 1025 + kBuffer, 0,
-       3},
+      {"one byte more is three chunks", 1025 + kBuffer, 1025 + kBuffer, none, 1025 + kBuffer, 0, 3},
       {"a difference in the last byte of three chunks", 1025 + kBuffer, 1025 + kBuffer,
        1024 + kBuffer, 1025 + kBuffer, 1, 3},
       {"a difference in the middle of the second chunk", 1025 + kBuffer, 1025 + kBuffer,
@@ -146,8 +129,7 @@ TEST_F(CompareFilesTest, ReadsAShortFirstChunkThenWholeBuffersAndStopsAtTheFirst
   }
 }
 
-TEST_F(CompareFilesTest, MissingFileFailsBeforeAnyChunk)
-{
+TEST_F(CompareFilesTest, MissingFileFailsBeforeAnyChunk) {
   MakeFile(dir / "present", 100);
   const struct {
     const char* a;
@@ -161,24 +143,21 @@ TEST_F(CompareFilesTest, MissingFileFailsBeforeAnyChunk)
   }
 }
 
-TEST_F(CompareFilesTest, DirectoryInPlaceOfAFileFailsToRead)
-{
+TEST_F(CompareFilesTest, DirectoryInPlaceOfAFileFailsToRead) {
   MakeFile(dir / "file", 100);
   MakeDirs(dir / "dir");
   uint32_t chunks = 0;
   EXPECT_EQ(Compare(dir / "file", dir / "dir", 100, &chunks), -1);
 }
 
-TEST_F(CompareFilesTest, SamePathTwiceIsIdentical)
-{
+TEST_F(CompareFilesTest, SamePathTwiceIsIdentical) {
   MakeFile(dir / "same", 1025 + kBuffer);
   uint32_t chunks = 0;
   EXPECT_EQ(Compare(dir / "same", dir / "same", 1025 + kBuffer, &chunks), 0);
   EXPECT_EQ(chunks, 3u);
 }
 
-TEST_F(CompareFilesTest, SpinnerTurnsAtTheFirstChunkOfTheRunAndEverySixteenthAfter)
-{
+TEST_F(CompareFilesTest, SpinnerTurnsAtTheFirstChunkOfTheRunAndEverySixteenthAfter) {
   MakeFile(dir / "a", 1025);
   MakeFile(dir / "b", 1025);
   ChunkTick = 0;
@@ -188,8 +167,7 @@ TEST_F(CompareFilesTest, SpinnerTurnsAtTheFirstChunkOfTheRunAndEverySixteenthAft
   ASSERT_EQ(Compare(dir / "a", dir / "b", 1025, &chunks), 0);
   EXPECT_EQ(SpinnerIndex, 1);
   // Ticks 2 to 15, in one-chunk comparisons: no turn.
-  for (int k = 0; k < 14; k++)
-    ASSERT_EQ(Compare(dir / "a", dir / "b", 100, &chunks), 0);
+  for (int k = 0; k < 14; k++) ASSERT_EQ(Compare(dir / "a", dir / "b", 100, &chunks), 0);
   EXPECT_EQ(ChunkTick, 16u);
   EXPECT_EQ(SpinnerIndex, 1);
   // Tick 16 lies in the next comparison: it turns there.
@@ -197,8 +175,7 @@ TEST_F(CompareFilesTest, SpinnerTurnsAtTheFirstChunkOfTheRunAndEverySixteenthAft
   EXPECT_EQ(SpinnerIndex, 2);
 }
 
-TEST_F(CompareFilesTest, TickCounterWrapsWithoutMissingATurn)
-{
+TEST_F(CompareFilesTest, TickCounterWrapsWithoutMissingATurn) {
   MakeFile(dir / "a", 1025);
   ChunkTick = UINT32_MAX;
   SpinnerIndex = 0;

@@ -3,7 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,11 +14,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <iterator>
+#include <map>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "dupehunt/run.h"
 #include "testing/test_support.h"
@@ -28,7 +27,7 @@ constexpr uint32_t kTestCapacity = 1000;
 
 // One environment variable, put back as it was when the guard goes away.
 class EnvGuard {
-public:
+ public:
   explicit EnvGuard(const char* name) : Name(name) {
     const char* value = getenv(name);
     Had = value != nullptr;
@@ -41,7 +40,7 @@ public:
       unsetenv(Name.c_str());
   }
 
-private:
+ private:
   std::string Name;
   std::string Old;
   bool Had = false;
@@ -95,7 +94,7 @@ DirEntry MakeEntry(const std::string& name, uint64_t size, uint64_t device, uint
 // A fresh table over a temporary file in its own directory, and a tree
 // directory to walk; the current directory is put back afterwards.
 class FileTableTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ResetFileTable();
     Sizes.assign(kTestCapacity, 0);
@@ -248,7 +247,8 @@ TEST_F(FileTableTest, FullTableEndsWithCodeTwoAfterWritingTheRecord) {
       {
         int fd = open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, STDOUT_FILENO);
-        for (int i = 0; i < 5; ++i) AddFileRecord("/d", MakeEntry("f" + std::to_string(i), 1, 1, i));
+        for (int i = 0; i < 5; ++i)
+          AddFileRecord("/d", MakeEntry("f" + std::to_string(i), 1, 1, i));
       },
       ::testing::ExitedWithCode(2), "");
   EXPECT_EQ(ReadFile(report), "[EXECUTION ERROR]\r\nFatal error: too many files!\r\n");
@@ -494,11 +494,18 @@ void ScanRemovedDirectory(const std::string& testDir) {
     _exit(104);
   ScanDirectory();
   ConsoleFlush();
-  std::string console(4096, '\0');
-  ssize_t n = read(master, &console[0], console.size());
-  console.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  // The terminal hands the bytes on in pieces: read until the line is there.
+  const std::string warning = "Warning: unable to read the current directory\r\n";
+  std::string console;
+  struct pollfd ready = {master, POLLIN, 0};
+  while (console.find(warning) == std::string::npos && poll(&ready, 1, 10000) == 1) {
+    char bytes[256];
+    ssize_t n = read(master, bytes, sizeof bytes);
+    if (n <= 0) break;
+    console.append(bytes, static_cast<size_t>(n));
+  }
   if (chdir("/") == 0) RemoveTreeAt(AT_FDCWD, testDir.c_str());
-  bool warned = console.find("Warning: unable to read the current directory\r\n") != std::string::npos;
+  bool warned = console.find(warning) != std::string::npos;
   _exit(FileCount == 0 && warned ? 0 : 1);
 }
 
@@ -537,8 +544,14 @@ TEST_F(OpenTempFileTest, ChoosesTempThenTmpThenTheProgramsDirectory) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    if (c.temp) setenv("TEMP", c.temp, 1); else unsetenv("TEMP");
-    if (c.tmp) setenv("TMP", c.tmp, 1); else unsetenv("TMP");
+    if (c.temp)
+      setenv("TEMP", c.temp, 1);
+    else
+      unsetenv("TEMP");
+    if (c.tmp)
+      setenv("TMP", c.tmp, 1);
+    else
+      unsetenv("TMP");
     char* name = nullptr;
     int handle = OpenTempFile(&name);
     ASSERT_GE(handle, 0);

@@ -1,13 +1,12 @@
 // The walk seen from outside: the finder run in a pseudo-terminal on real
 // trees, its total, spinner, ESC and temporary directory.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "testing/pty_run.h"
 #include "testing/test_support.h"
@@ -40,7 +39,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 // Runs in a fresh work directory (the trees) with its own temporary directory.
 class ScanTest : public ::testing::Test {
-protected:
+ protected:
   RunResult Run(const std::vector<std::string>& args, std::vector<TerminalAction> actions = {},
                 const std::vector<std::string>& prefix = {}) {
     RunOptions options;
@@ -194,12 +193,12 @@ TEST_F(ScanTest, SpinnerTurnsAtTheFirstAndEveryFourthDirectoryAcrossStartPaths) 
     int first, second;   // directories under each start path, the start included
     const char* frames;  // one frame at directories 1, 5, 9, 13, ...
   } cases[] = {
-      {1, 1, "|"},     // 2 directories
-      {3, 1, "|"},     // 4
-      {4, 1, "|/"},    // 5
-      {2, 6, "|/"},    // 8
-      {5, 4, "|/-"},   // 9
-      {7, 6, "|/-\\"},  // 13
+      {1, 1, "|"},       // 2 directories
+      {3, 1, "|"},       // 4
+      {4, 1, "|/"},      // 5
+      {2, 6, "|/"},      // 8
+      {5, 4, "|/-"},     // 9
+      {7, 6, "|/-\\"},   // 13
       {9, 8, "|/-\\|"},  // 17
   };
   for (const Case& c : cases) {

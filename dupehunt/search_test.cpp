@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +16,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "dupehunt/compare.h"
 #include "dupehunt/file_table.h"
@@ -43,47 +42,40 @@ struct Figures {
   uint64_t spaceWasted = 0;
 };
 
-std::string GroupLines(const Groups& groups)
-{
+std::string GroupLines(const Groups& groups) {
   std::string text;
   for (const auto& group : groups) {
     text += " \n";
-    for (const std::string& path : group)
-      text += path + "\n";
+    for (const std::string& path : group) text += path + "\n";
   }
   return text;
 }
 
 // The whole comparing log, as written to the log file (CR LF).
-std::string LogText(const Groups& groups, const Figures& f)
-{
+std::string LogText(const Groups& groups, const Figures& f) {
   std::string text = "\nDUPEHUNT comparing log:\n" + GroupLines(groups);
   text += " \nSummary:\n  Total files.........." + std::to_string(f.total) +
-          "\n    Empty files........" + std::to_string(f.empty) +
-          "\n  Duplicated files....." + std::to_string(f.duplicatedFiles) +
-          "\n    Duplicated bytes..." + std::to_string(f.duplicatedBytes) +
-          "\n  Waste files.........." + std::to_string(f.wasteFiles) +
-          "\n    Waste bytes........" + std::to_string(f.wasteBytes) +
-          "\n    Space wasted......." + std::to_string(f.spaceWasted) +
-          " bytes for cluster size==4096\n\n";
+          "\n    Empty files........" + std::to_string(f.empty) + "\n  Duplicated files....." +
+          std::to_string(f.duplicatedFiles) + "\n    Duplicated bytes..." +
+          std::to_string(f.duplicatedBytes) + "\n  Waste files.........." +
+          std::to_string(f.wasteFiles) + "\n    Waste bytes........" +
+          std::to_string(f.wasteBytes) + "\n    Space wasted......." +
+          std::to_string(f.spaceWasted) + " bytes for cluster size==4096\n\n";
   return Crlf(text);
 }
 
 // The groups of a comparing log (CR LF), in their order.
-Groups ParseGroups(const std::string& log)
-{
+Groups ParseGroups(const std::string& log) {
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(log.substr(start, end - start));
   Groups groups;
   size_t i = 0;
-  while (i < lines.size() && lines[i] != "DUPEHUNT comparing log:")
-    i++;
+  while (i < lines.size() && lines[i] != "DUPEHUNT comparing log:") i++;
   for (i++; i < lines.size(); i++) {
     if (lines[i] == " ") {
-      if (i + 1 < lines.size() && lines[i + 1] == "Summary:")
-        break;
+      if (i + 1 < lines.size() && lines[i + 1] == "Summary:") break;
       groups.emplace_back();
     } else if (!groups.empty()) {
       groups.back().push_back(lines[i]);
@@ -107,8 +99,7 @@ uint64_t Clusters(uint64_t size) { return (size + 4095) / 4096; }
 // What the search must find when every file is readable and distinct:
 // files of equal content form a group, groups in the order of their first
 // file, members in table order; and the figures of those groups.
-void Reference(const std::vector<RefFile>& files, Groups* groups, Figures* figures)
-{
+void Reference(const std::vector<RefFile>& files, Groups* groups, Figures* figures) {
   std::map<std::string, size_t> groupOf;
   Groups all;
   std::vector<uint64_t> sizes;
@@ -128,8 +119,7 @@ void Reference(const std::vector<RefFile>& files, Groups* groups, Figures* figur
   }
   groups->clear();
   for (size_t g = 0; g < all.size(); g++) {
-    if (all[g].size() < 2)
-      continue;
+    if (all[g].size() < 2) continue;
     groups->push_back(all[g]);
     uint64_t copies = all[g].size() - 1;
     figures->duplicatedFiles += copies + 1;
@@ -143,23 +133,19 @@ void Reference(const std::vector<RefFile>& files, Groups* groups, Figures* figur
 // The files under root in the order of the walk: entries as the directory
 // lists them, a directory walked where it is met, directories whose names
 // begin with '.' passed by, regular files only.
-void WalkOrder(const std::string& root, std::vector<RefFile>* files)
-{
+void WalkOrder(const std::string& root, std::vector<RefFile>* files) {
   DIR* dir = opendir(root.c_str());
   ASSERT_NE(dir, nullptr) << root;
   std::vector<std::string> names;
-  while (struct dirent* entry = readdir(dir))
-    names.push_back(entry->d_name);
+  while (struct dirent* entry = readdir(dir)) names.push_back(entry->d_name);
   closedir(dir);
   for (const std::string& name : names) {
-    if (name == "." || name == "..")
-      continue;
+    if (name == "." || name == "..") continue;
     std::string path = root + "/" + name;
     struct stat st;
     ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
     if (S_ISDIR(st.st_mode)) {
-      if (name[0] != '.')
-        WalkOrder(path, files);
+      if (name[0] != '.') WalkOrder(path, files);
     } else if (S_ISREG(st.st_mode)) {
       files->push_back({path, ReadFile(path)});
     }
@@ -176,14 +162,11 @@ struct Outcome {
   std::string log;         // the log file
 };
 
-std::string ConsoleLogPart(const std::string& console)
-{
+std::string ConsoleLogPart(const std::string& console) {
   size_t total = console.find("Total: ");
-  if (total == std::string::npos)
-    return std::string();
+  if (total == std::string::npos) return std::string();
   size_t start = console.find(" file(s)\r\n", total);
-  if (start == std::string::npos)
-    return std::string();
+  if (start == std::string::npos) return std::string();
   start += 10;
   for (const char* closing : {"Done.\r\n", "Aborted by user!\r\n"}) {
     std::string tail = closing;
@@ -196,18 +179,16 @@ std::string ConsoleLogPart(const std::string& console)
 
 // Runs dupehunt over the start paths with /L=<dir>/log.txt, from dir.
 Outcome RunDupehunt(const TempDir& dir, const std::vector<std::string>& startPaths,
-                const std::vector<TerminalAction>& actions = {},
-                const std::vector<std::string>& runAs = {},
-                const std::string& program = DUPEHUNT_PATH, const std::string& logDir = "")
-{
+                    const std::vector<TerminalAction>& actions = {},
+                    const std::vector<std::string>& runAs = {},
+                    const std::string& program = DUPEHUNT_PATH, const std::string& logDir = "") {
   std::string tmp = dir / "tmp";
   MakeDirs(tmp);
   std::string logPath = (logDir.empty() ? dir.path() : logDir) + "/log.txt";
   RunOptions options;
   options.args = runAs;
   options.args.push_back(program);
-  for (const std::string& path : startPaths)
-    options.args.push_back(path);
+  for (const std::string& path : startPaths) options.args.push_back(path);
   options.args.push_back("/L=" + logPath);
   options.cwd = dir.path();
   options.tempDir = tmp;
@@ -217,15 +198,13 @@ Outcome RunDupehunt(const TempDir& dir, const std::vector<std::string>& startPat
   run.result = RunProgram(options);
   run.console = StripSpinner(run.result.console);
   run.consoleLog = ConsoleLogPart(run.console);
-  if (FileExists(logPath))
-    run.log = ReadFile(logPath);
+  if (FileExists(logPath)) run.log = ReadFile(logPath);
   EXPECT_FALSE(run.result.timedOut);
   EXPECT_EQ(ListDir(tmp), std::vector<std::string>()) << "the temporary file was left behind";
   return run;
 }
 
-void ExpectDone(const Outcome& run)
-{
+void ExpectDone(const Outcome& run) {
   EXPECT_EQ(run.result.exitCode, 0) << run.console << run.result.out;
   EXPECT_TRUE(run.result.terminalRestored);
   const std::string done = "Done.\r\n";
@@ -235,8 +214,7 @@ void ExpectDone(const Outcome& run)
 
 // A file of length bytes, all holes but for the bytes given.
 void MakeSparse(const std::string& path, uint64_t length,
-                const std::vector<std::pair<uint64_t, std::string>>& data)
-{
+                const std::vector<std::pair<uint64_t, std::string>>& data) {
   MakeDirs(path.substr(0, path.rfind('/')));
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;
@@ -248,16 +226,14 @@ void MakeSparse(const std::string& path, uint64_t length,
 }
 
 // Bytes of length n: a pattern that depends on seed.
-std::string Pattern(size_t n, unsigned seed)
-{
+std::string Pattern(size_t n, unsigned seed) {
   std::string bytes(n, '\0');
   for (size_t i = 0; i < n; i++)
     bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 8)) % 256);
   return bytes;
 }
 
-std::string Flip(std::string bytes, size_t at)
-{
+std::string Flip(std::string bytes, size_t at) {
   bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
   return bytes;
 }
@@ -266,11 +242,10 @@ std::string Flip(std::string bytes, size_t at)
 // In process: the search over a table made with AddFileRecord.
 
 class SearchTableTest : public ::testing::Test {
-protected:
+ protected:
   static constexpr uint32_t kCapacity = 256;
 
-  void SetUp() override
-  {
+  void SetUp() override {
     SavedMaxFiles = MaxFiles;
     MaxFiles = kCapacity;
     FileSizes = static_cast<uint64_t*>(calloc(kCapacity, sizeof(uint64_t)));
@@ -283,8 +258,7 @@ protected:
     StartTable();
   }
 
-  void TearDown() override
-  {
+  void TearDown() override {
     EndTable();
     unsetenv("TEMP");
     free(FileSizes);
@@ -301,8 +275,7 @@ protected:
     UserAbort = 0;
   }
 
-  void StartTable()
-  {
+  void StartTable() {
     ResetFileTable();
     UserAbort = 0;
     SearchFailed = 0;
@@ -310,23 +283,19 @@ protected:
     ASSERT_GE(TempFileHandle, 0);
   }
 
-  void EndTable()
-  {
-    if (TempFileHandle >= 0)
-      FileClose(TempFileHandle);
+  void EndTable() {
+    if (TempFileHandle >= 0) FileClose(TempFileHandle);
     TempFileHandle = -1;
-    if (TempFileName != nullptr)
-      FileDelete(TempFileName);
+    if (TempFileName != nullptr) FileDelete(TempFileName);
     free(TempFileName);
     TempFileName = nullptr;
   }
 
   // Writes files/name and records it; identity as on disk unless given.
-  void Add(const std::string& name, const std::string& content, const FileIdentity* identity = nullptr)
-  {
+  void Add(const std::string& name, const std::string& content,
+           const FileIdentity* identity = nullptr) {
     std::string path = dir / ("files/" + name);
-    if (!FileExists(path))
-      WriteFile(path, content);
+    if (!FileExists(path)) WriteFile(path, content);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     DirEntry entry;
@@ -342,8 +311,7 @@ protected:
   std::string PathOf(const std::string& name) { return dir / ("files/" + name); }
 
   // Runs the search; returns the log and the number of chunks read.
-  std::string Search(uint32_t* chunks)
-  {
+  std::string Search(uint32_t* chunks) {
     EXPECT_EQ(FlushFileTable(), 0);
     std::string logPath = dir / "search-log.txt";
     unlink(logPath.c_str());
@@ -366,8 +334,7 @@ struct PairCase {
   std::vector<std::vector<int>> groups;
 };
 
-TEST_F(SearchTableTest, ComparesExactlyTheCandidatePairsOfThePairLoop)
-{
+TEST_F(SearchTableTest, ComparesExactlyTheCandidatePairsOfThePairLoop) {
   const std::string a = Pattern(300, 1), b = Pattern(300, 2), c = Pattern(300, 3);
   const std::string d = Pattern(300, 4), e = Pattern(700, 5), f = Pattern(700, 6);
   const PairCase cases[] = {
@@ -396,8 +363,7 @@ TEST_F(SearchTableTest, ComparesExactlyTheCandidatePairsOfThePairLoop)
       Groups groups;
       for (const auto& group : pc.groups) {
         groups.emplace_back();
-        for (int k : group)
-          groups.back().push_back(files[k].path);
+        for (int k : group) groups.back().push_back(files[k].path);
       }
       Groups referenceGroups;
       Figures figures;
@@ -410,16 +376,14 @@ TEST_F(SearchTableTest, ComparesExactlyTheCandidatePairsOfThePairLoop)
       for (uint32_t k = 0; k < FileCount; k++) {
         bool grouped = false;
         for (const auto& group : pc.groups)
-          for (int member : group)
-            grouped = grouped || member == static_cast<int>(k);
+          for (int member : group) grouped = grouped || member == static_cast<int>(k);
         EXPECT_EQ(FileSizes[k] == 0, grouped || pc.contents[k].empty()) << "file " << k;
       }
     }
   }
 }
 
-TEST_F(SearchTableTest, TwoRecordsOfOneFileAreNeverGrouped)
-{
+TEST_F(SearchTableTest, TwoRecordsOfOneFileAreNeverGrouped) {
   const std::string a = Pattern(500, 7);
   Add("one", a);
   Add("one", a);  // the same file recorded again
@@ -445,8 +409,25 @@ TEST_F(SearchTableTest, TwoRecordsOfOneFileAreNeverGrouped)
   EXPECT_EQ(chunks, 0u);
 }
 
-TEST_F(SearchTableTest, UnknownIdentityDoesNotHideACopy)
-{
+TEST_F(SearchTableTest, SizesEqualModulo4GiBAreNeverCandidates) {
+  for (int withoutIndex = 0; withoutIndex < 2; withoutIndex++) {
+    SCOPED_TRACE(withoutIndex ? "without the index" : "with the index");
+    EndTable();
+    StartTable();
+    SearchWithoutSizeIndex = withoutIndex;
+    // Two files of 5 equal bytes; the second is recorded as 4 GiB + 5 bytes.
+    Add("small", "hello");
+    Add("large", "hello");
+    FileSizes[1] += 4 * kGiB;
+    uint32_t chunks = 0;
+    Figures figures;
+    figures.total = 2;
+    EXPECT_EQ(Search(&chunks), LogText({}, figures));
+    EXPECT_EQ(chunks, 0u);
+  }
+}
+
+TEST_F(SearchTableTest, UnknownIdentityDoesNotHideACopy) {
   const std::string a = Pattern(500, 8);
   const FileIdentity unknown;
   Add("first", a, &unknown);
@@ -456,8 +437,7 @@ TEST_F(SearchTableTest, UnknownIdentityDoesNotHideACopy)
   EXPECT_EQ(ParseGroups(log), Groups({{PathOf("first"), PathOf("second")}}));
 }
 
-TEST_F(SearchTableTest, UnreadableTableStopsTheSearchWithoutASummary)
-{
+TEST_F(SearchTableTest, UnreadableTableStopsTheSearchWithoutASummary) {
   const std::string a = Pattern(500, 9);
   Add("one", a);
   Add("two", a);
@@ -485,8 +465,7 @@ struct LogCase {
 };
 
 Figures MakeFigures(uint64_t total, uint64_t empty, uint64_t dupFiles, uint64_t dupBytes,
-                    uint64_t wasteFiles, uint64_t wasteBytes, uint64_t space)
-{
+                    uint64_t wasteFiles, uint64_t wasteBytes, uint64_t space) {
   Figures f;
   f.total = total;
   f.empty = empty;
@@ -498,8 +477,7 @@ Figures MakeFigures(uint64_t total, uint64_t empty, uint64_t dupFiles, uint64_t 
   return f;
 }
 
-TEST(SearchLog, WritesGroupsAndSummaryToConsoleAndLogFile)
-{
+TEST(SearchLog, WritesGroupsAndSummaryToConsoleAndLogFile) {
   const std::string k5 = Pattern(5000, 1);
   const std::string a = Pattern(3000, 2), b = Flip(a, 0), c = Flip(a, 1500), d = Flip(a, 2999);
   const LogCase cases[] = {
@@ -549,8 +527,7 @@ TEST(SearchLog, WritesGroupsAndSummaryToConsoleAndLogFile)
     Groups groups;
     for (const auto& group : lc.groups) {
       groups.emplace_back();
-      for (int k : group)
-        groups.back().push_back(paths[k]);
+      for (int k : group) groups.back().push_back(paths[k]);
     }
     Outcome run = RunDupehunt(dir, starts);
     ExpectDone(run);
@@ -559,8 +536,7 @@ TEST(SearchLog, WritesGroupsAndSummaryToConsoleAndLogFile)
   }
 }
 
-TEST(SearchLog, NoFilesGivesTheHeaderAndAZeroSummary)
-{
+TEST(SearchLog, NoFilesGivesTheHeaderAndAZeroSummary) {
   TempDir dir;
   MakeDirs(dir / "empty");
   Outcome run = RunDupehunt(dir, {dir / "empty"});
@@ -569,8 +545,7 @@ TEST(SearchLog, NoFilesGivesTheHeaderAndAZeroSummary)
   EXPECT_EQ(run.consoleLog, run.log);
 }
 
-TEST(SearchLog, AppendsToAnExistingLogFile)
-{
+TEST(SearchLog, AppendsToAnExistingLogFile) {
   TempDir dir;
   const std::string a = Pattern(2000, 5);
   WriteFile(dir / "tree/1/f", a);
@@ -585,8 +560,7 @@ TEST(SearchLog, AppendsToAnExistingLogFile)
   EXPECT_EQ(second.log, earlier + section + section);
 }
 
-TEST(SearchLog, HugeSparseFilesKeepExactFigures)
-{
+TEST(SearchLog, HugeSparseFilesKeepExactFigures) {
   TempDir dir;
   const uint64_t five = 5 * kGiB;
   const std::vector<std::pair<uint64_t, std::string>> marks = {
@@ -604,8 +578,7 @@ TEST(SearchLog, HugeSparseFilesKeepExactFigures)
   EXPECT_EQ(run.consoleLog, run.log);
 }
 
-TEST(SearchLog, AFileIsNeverItsOwnDuplicate)
-{
+TEST(SearchLog, AFileIsNeverItsOwnDuplicate) {
   TempDir dir;
   WriteFile(dir / "tree/only", Pattern(3000, 6));
   WriteFile(dir / "tree/sub/inner", Pattern(3000, 7));
@@ -628,12 +601,10 @@ TEST(SearchLog, AFileIsNeverItsOwnDuplicate)
 // The program as an unprivileged user (for root, who can read any file):
 // a copy of it that such a user may run, and the command that runs it.
 bool PrepareUnprivileged(const TempDir& dir, std::string* program, std::vector<std::string>* runAs,
-                         std::string* why)
-{
+                         std::string* why) {
   *program = DUPEHUNT_PATH;
   runAs->clear();
-  if (geteuid() != 0)
-    return true;
+  if (geteuid() != 0) return true;
   const char* setpriv = "/usr/bin/setpriv";
   if (access(setpriv, X_OK) != 0) {
     *why = "running as root, which reads any file, and setpriv is missing to drop privileges";
@@ -651,8 +622,7 @@ bool PrepareUnprivileged(const TempDir& dir, std::string* program, std::vector<s
   return true;
 }
 
-TEST(SearchLog, UnreadableFileWarnsOncePerCandidatePairAndJoinsNoGroup)
-{
+TEST(SearchLog, UnreadableFileWarnsOncePerCandidatePairAndJoinsNoGroup) {
   const std::string a = Pattern(4000, 8);
   const struct {
     const char* what;
@@ -670,8 +640,7 @@ TEST(SearchLog, UnreadableFileWarnsOncePerCandidatePairAndJoinsNoGroup)
     std::string program;
     std::vector<std::string> runAs;
     std::string why;
-    if (!PrepareUnprivileged(dir, &program, &runAs, &why))
-      GTEST_SKIP() << why;
+    if (!PrepareUnprivileged(dir, &program, &runAs, &why)) GTEST_SKIP() << why;
     std::vector<std::string> starts;
     for (const std::string& name : uc.order) {
       std::string start = dir / ("tree/" + name);
@@ -686,7 +655,9 @@ TEST(SearchLog, UnreadableFileWarnsOncePerCandidatePairAndJoinsNoGroup)
         GTEST_SKIP() << "this user reads files without read permission";
     } else {
       ASSERT_NE(system(("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups -- "
-                        "/bin/cat " + unreadable + " >/dev/null 2>&1").c_str()),
+                        "/bin/cat " +
+                        unreadable + " >/dev/null 2>&1")
+                           .c_str()),
                 0)
           << "the file is readable without privileges";
     }
@@ -714,8 +685,7 @@ TEST(SearchLog, UnreadableFileWarnsOncePerCandidatePairAndJoinsNoGroup)
   }
 }
 
-TEST(SearchLog, EscDuringAComparisonEndsTheLogAfterTheLastGroupWithoutSummary)
-{
+TEST(SearchLog, EscDuringAComparisonEndsTheLogAfterTheLastGroupWithoutSummary) {
   TempDir dir;
   const std::string small = Pattern(3000, 9);
   WriteFile(dir / "tree/1/small", small);
@@ -726,8 +696,8 @@ TEST(SearchLog, EscDuringAComparisonEndsTheLogAfterTheLastGroupWithoutSummary)
   TerminalAction esc;
   esc.waitFor = dir / "tree/2/small" + "\r\n";
   esc.type = "\x1b";
-  Outcome run = RunDupehunt(dir, {dir / "tree/1", dir / "tree/2", dir / "tree/3", dir / "tree/4"},
-                        {esc});
+  Outcome run =
+      RunDupehunt(dir, {dir / "tree/1", dir / "tree/2", dir / "tree/3", dir / "tree/4"}, {esc});
   EXPECT_EQ(run.result.exitCode, 0);
   EXPECT_TRUE(run.result.terminalRestored);
   const std::string group = Crlf("\nDUPEHUNT comparing log:\n \n" + dir / "tree/1/small" + "\n" +
@@ -739,8 +709,7 @@ TEST(SearchLog, EscDuringAComparisonEndsTheLogAfterTheLastGroupWithoutSummary)
   EXPECT_EQ(run.consoleLog, run.log);
 }
 
-TEST(SearchLog, OtherKeysDuringAComparisonAreIgnored)
-{
+TEST(SearchLog, OtherKeysDuringAComparisonAreIgnored) {
   TempDir dir;
   const uint64_t size = kGiB;
   MakeSparse(dir / "tree/1/large", size, {{size - 1, "x"}});
@@ -761,18 +730,15 @@ TEST(SearchLog, OtherKeysDuringAComparisonAreIgnored)
 // (copies, and variants differing at the first, a middle or the last byte),
 // empty files, and files of sizes nobody shares. dotted adds dot-files and a
 // dot-directory holding copies.
-void GenerateTree(const std::string& root, unsigned seed, int families, bool dotted)
-{
+void GenerateTree(const std::string& root, unsigned seed, int families, bool dotted) {
   std::mt19937 random(seed);
   auto below = [&random](unsigned n) { return static_cast<unsigned>(random() % n); };
   std::vector<std::string> dirs = {root};
   unsigned dirCount = 1 + below(7);
   for (unsigned k = 0; k < dirCount; k++)
     dirs.push_back(dirs[below(static_cast<unsigned>(dirs.size()))] + "/d" + std::to_string(k));
-  if (dotted)
-    dirs.push_back(root + "/.hidden");
-  for (const std::string& d : dirs)
-    MakeDirs(d);
+  if (dotted) dirs.push_back(root + "/.hidden");
+  for (const std::string& d : dirs) MakeDirs(d);
   const size_t sizes[] = {0, 1, 2, 17, 1023, 1024, 1025, 4095, 4096, 4097, 9000};
   int fileNumber = 0;
   auto place = [&](const std::string& content) {
@@ -785,23 +751,19 @@ void GenerateTree(const std::string& root, unsigned seed, int families, bool dot
     for (char& byte : base)
       byte = static_cast<char>(below(4));  // few byte values: near-misses are common
     unsigned copies = below(4);
-    for (unsigned k = 0; k <= copies; k++)
-      place(base);
-    if (size == 0)
-      continue;
+    for (unsigned k = 0; k <= copies; k++) place(base);
+    if (size == 0) continue;
     unsigned variants = below(3);
     for (unsigned k = 0; k < variants; k++) {
       size_t at = k == 0 ? 0 : k == 1 ? size / 2 : size - 1;
       std::string variant = Flip(base, below(2) == 0 ? at : size - 1);
       place(variant);
-      if (below(2) == 0)
-        place(variant);
+      if (below(2) == 0) place(variant);
     }
   }
 }
 
-TEST(SearchProperty, GroupsAndFiguresEqualThoseOfAReferenceOnGeneratedTrees)
-{
+TEST(SearchProperty, GroupsAndFiguresEqualThoseOfAReferenceOnGeneratedTrees) {
   for (unsigned seed = 1; seed <= 30; seed++) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     TempDir dir;
@@ -817,21 +779,17 @@ TEST(SearchProperty, GroupsAndFiguresEqualThoseOfAReferenceOnGeneratedTrees)
     EXPECT_EQ(ParseGroups(run.log), groups);
     EXPECT_EQ(run.log, LogText(groups, figures));
     EXPECT_EQ(run.consoleLog, run.log);
-    if (HasFailure())
-      break;
+    if (HasFailure()) break;
   }
 }
 
-std::set<std::set<std::string>> AsSets(const Groups& groups)
-{
+std::set<std::set<std::string>> AsSets(const Groups& groups) {
   std::set<std::set<std::string>> sets;
-  for (const auto& group : groups)
-    sets.insert(std::set<std::string>(group.begin(), group.end()));
+  for (const auto& group : groups) sets.insert(std::set<std::string>(group.begin(), group.end()));
   return sets;
 }
 
-TEST(SearchProperty, GroupsEqualThoseOfFdupes)
-{
+TEST(SearchProperty, GroupsEqualThoseOfFdupes) {
   if (system("command -v fdupes >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "fdupes is not installed (Debian package fdupes)";
   TempDir dir;
@@ -841,22 +799,19 @@ TEST(SearchProperty, GroupsEqualThoseOfFdupes)
   ASSERT_NE(pipe, nullptr);
   std::string output;
   char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    output.append(buffer, n);
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
   ASSERT_EQ(pclose(pipe), 0);
   Groups theirs(1);
   size_t start = 0;
   for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
     std::string line = output.substr(start, end - start);
     if (line.empty()) {
-      if (!theirs.back().empty())
-        theirs.emplace_back();
+      if (!theirs.back().empty()) theirs.emplace_back();
     } else {
       theirs.back().push_back(line);
     }
   }
-  if (theirs.back().empty())
-    theirs.pop_back();
+  if (theirs.back().empty()) theirs.pop_back();
   ASSERT_FALSE(theirs.empty()) << "the tree holds no duplicates";
 
   Outcome run = RunDupehunt(dir, {root});

@@ -132,7 +132,7 @@ int RunScan(char** startPaths) {
     if (FlushFileTable() != 0) return FailOnTempFile();
     Out << "Total: " << FileCount << " file(s)\n";
     FindDuplicates();
-    if (TableWriteFailed) return FailOnTempFile();
+    if (TableWriteFailed || SearchFailed) return FailOnTempFile();
   }
 
   UnwatchTempFile();

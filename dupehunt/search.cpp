@@ -1,4 +1,12 @@
 // The duplicate search: every group of identical files, and the summary.
+//
+// The log is that of the pair loop: each file of non-zero size, in table
+// order, is the anchor of a pass over every later file not yet grouped that
+// has its size, and each pair found identical is logged at once. The loop
+// learns which pairs are identical from the sets of identical files sorted
+// out per size by ClassifySizeClass, which reads each file about once; only
+// pairs that include a file that could not be read go through CompareFiles,
+// which then shows the warnings the user expects, pair by pair.
 #include "dupehunt/search.h"
 
 #include <algorithm>
@@ -7,6 +15,7 @@
 
 #include "dupehunt/compare.h"
 #include "dupehunt/file_table.h"
+#include "dupehunt/fingerprint.h"
 #include "dupehunt/run.h"
 #include "platform/platform.h"
 
@@ -14,8 +23,6 @@ int SearchFailed = 0;
 int SearchWithoutSizeIndex = 0;
 
 namespace {
-
-constexpr uint32_t kNoFile = UINT32_MAX;
 
 struct TSummary {
   uint64_t EmptyFiles = 0;
@@ -26,6 +33,19 @@ struct TSummary {
   uint64_t WastedClusters = 0;
 };
 
+// The state of one search. Without the links (no memory for them) every
+// later file is a candidate and every pair goes through CompareFiles.
+struct TSearch {
+  uint32_t* sizeNext = nullptr;  // the next file of the same size, or kNoLink
+  uint32_t* eqNext = nullptr;    // see ClassifySizeClass; kUnsorted at first
+  TSummary sum;
+  std::string pathA;
+  std::string pathB;
+  std::string line;
+  FileIdentity identityA;
+  FileIdentity identityB;
+};
+
 uint64_t CountEmptyFiles() {
   uint64_t count = 0;
   for (uint32_t i = 0; i < FileCount; i++)
@@ -33,37 +53,33 @@ uint64_t CountEmptyFiles() {
   return count;
 }
 
-// The index by size: for every file of non-zero size, the next file of the
-// same size in table order, or kNoFile. nullptr when it cannot be allocated
-// (the caller then tests every later file instead). Release with delete[].
-uint32_t* BuildSizeChains() {
-  if (SearchWithoutSizeIndex || FileCount == 0) return nullptr;
-  uint32_t* chain = new (std::nothrow) uint32_t[FileCount];
+// Links every file of non-zero size to the next file of its size, and marks
+// every file unsorted. false when the memory for the links is missing.
+bool BuildLinks(TSearch* s) {
+  if (SearchWithoutSizeIndex || FileCount == 0) return false;
+  s->sizeNext = new (std::nothrow) uint32_t[FileCount];
+  s->eqNext = new (std::nothrow) uint32_t[FileCount];
   uint32_t* order = new (std::nothrow) uint32_t[FileCount];
-  if (chain == nullptr || order == nullptr) {
-    delete[] chain;
+  if (s->sizeNext == nullptr || s->eqNext == nullptr || order == nullptr) {
+    delete[] s->sizeNext;
+    delete[] s->eqNext;
     delete[] order;
-    return nullptr;
+    s->sizeNext = s->eqNext = nullptr;
+    return false;
   }
   uint32_t sized = 0;
   for (uint32_t i = 0; i < FileCount; i++) {
-    chain[i] = kNoFile;
+    s->sizeNext[i] = kNoLink;
+    s->eqNext[i] = kUnsorted;
     if (FileSizes[i] != 0) order[sized++] = i;
   }
   std::sort(order, order + sized, [](uint32_t a, uint32_t b) {
     return FileSizes[a] != FileSizes[b] ? FileSizes[a] < FileSizes[b] : a < b;
   });
   for (uint32_t k = 1; k < sized; k++)
-    if (FileSizes[order[k - 1]] == FileSizes[order[k]]) chain[order[k - 1]] = order[k];
+    if (FileSizes[order[k - 1]] == FileSizes[order[k]]) s->sizeNext[order[k - 1]] = order[k];
   delete[] order;
-  return chain;
-}
-
-// The file after j that may share j's size: its successor in the index, or
-// simply the next file in the table when there is no index.
-uint32_t NextCandidate(const uint32_t* chain, uint32_t j) {
-  if (chain != nullptr) return chain[j];
-  return j + 1 < FileCount ? j + 1 : kNoFile;
+  return true;
 }
 
 // True when both records name one file (same device and inode). An identity
@@ -88,46 +104,77 @@ void WriteSummary(const TSummary& sum) {
          << " bytes for cluster size==" << static_cast<unsigned long long>(ClusterSize) << "\n\n";
 }
 
-// Compares anchor i with every later candidate of its size and logs the group
-// it anchors. false when the search must stop (ESC, or an unreadable table).
-bool SearchFromAnchor(uint32_t i, const uint32_t* chain, TSummary* sum, std::string* pathA,
-                      std::string* pathB) {
+// Writes one path line to DupLog in a single insertion.
+void WritePathLine(TSearch* s, const std::string& path) {
+  s->line.assign(path.c_str());
+  s->line.push_back('\n');
+  DupLog << s->line.c_str();
+}
+
+// Counts j as identical to anchor i and logs it; the anchor opens the group
+// when this is its first partner.
+void RecordIdentical(TSearch* s, uint32_t i, uint32_t j, uint64_t size) {
+  TSummary& sum = s->sum;
+  sum.DuplicatedFiles++;
+  sum.DuplicatedBytes += size;
+  sum.WasteFiles++;
+  sum.WasteBytes += size;
+  sum.WastedClusters += ClustersOf(size);
+  if (FileSizes[i] != 0) {
+    DupLog << " \n";
+    WritePathLine(s, s->pathA);
+    sum.DuplicatedFiles++;
+    sum.DuplicatedBytes += size;
+    FileSizes[i] = 0;
+  }
+  WritePathLine(s, s->pathB);
+  FileSizes[j] = 0;
+}
+
+bool IsKnown(uint32_t link) { return (link & kUnknownFile) == 0; }
+
+// Runs the pass of anchor i: every later file of its size not yet grouped, in
+// table order. false when the search must stop (ESC, or an unreadable table).
+bool SearchFromAnchor(TSearch* s, uint32_t i) {
   const uint64_t size = FileSizes[i];
+  const bool linked = s->sizeNext != nullptr;
+  if (linked && s->eqNext[i] == kUnsorted) {
+    if (s->sizeNext[i] == kNoLink) return true;  // no other file has this size
+    if (!ClassifySizeClass(i, size, s->sizeNext, s->eqNext)) return false;
+  }
+  const uint32_t anchorLink = linked ? s->eqNext[i] : kUnknownFile;
+  // A known anchor whose size has no unknown file meets only its own set.
+  const bool setOnly = (anchorLink & (kUnknownFile | kMixedSize)) == 0;
+  uint32_t partner = anchorLink & kLinkIndexMask;  // next file of the anchor's set
   bool anchorRead = false;
-  FileIdentity identityA;
-  FileIdentity identityB;
-  for (uint32_t j = NextCandidate(chain, i); j != kNoFile; j = NextCandidate(chain, j)) {
+
+  uint32_t j = setOnly ? partner : linked ? s->sizeNext[i] : i + 1;
+  for (; j != kNoLink && j < FileCount;
+       j = setOnly ? s->eqNext[j] & kLinkIndexMask : linked ? s->sizeNext[j] : j + 1) {
     if (FileSizes[j] != size) continue;  // another size, or grouped already
+    const bool decided = linked && IsKnown(anchorLink) && IsKnown(s->eqNext[j]);
+    if (decided) {
+      while (partner != kNoLink && partner < j) partner = s->eqNext[partner] & kLinkIndexMask;
+      if (partner != j) continue;  // proven different without opening either
+    }
     if (!anchorRead) {
-      if (!ReadFileRecord(i, pathA, &identityA)) {
+      if (!ReadFileRecord(i, &s->pathA, &s->identityA)) {
         SearchFailed = 1;
         return false;
       }
       anchorRead = true;
     }
-    if (!ReadFileRecord(j, pathB, &identityB)) {
+    if (!ReadFileRecord(j, &s->pathB, &s->identityB)) {
       SearchFailed = 1;
       return false;
     }
-    if (SameFile(identityA, identityB)) continue;
-
-    int result = CompareFiles(pathA->c_str(), pathB->c_str(), size);
-    if (UserAbort) return false;
-    if (result != 0) continue;
-
-    sum->DuplicatedFiles++;
-    sum->DuplicatedBytes += size;
-    sum->WasteFiles++;
-    sum->WasteBytes += size;
-    sum->WastedClusters += ClustersOf(size);
-    if (FileSizes[i] != 0) {
-      DupLog << " \n" << pathA->c_str() << "\n";
-      sum->DuplicatedFiles++;
-      sum->DuplicatedBytes += size;
-      FileSizes[i] = 0;
+    if (SameFile(s->identityA, s->identityB)) continue;
+    if (!decided) {
+      int result = CompareFiles(s->pathA.c_str(), s->pathB.c_str(), size);
+      if (UserAbort) return false;
+      if (result != 0) continue;
     }
-    DupLog << pathB->c_str() << "\n";
-    FileSizes[j] = 0;
+    RecordIdentical(s, i, j, size);
   }
   return true;
 }
@@ -136,16 +183,15 @@ bool SearchFromAnchor(uint32_t i, const uint32_t* chain, TSummary* sum, std::str
 
 void FindDuplicates() {
   DupLog << "\nDUPEHUNT comparing log:\n";
-  TSummary sum;
-  sum.EmptyFiles = CountEmptyFiles();
+  TSearch s;
+  s.sum.EmptyFiles = CountEmptyFiles();
+  BuildLinks(&s);
 
-  uint32_t* chain = BuildSizeChains();
-  std::string pathA;
-  std::string pathB;
   bool finished = true;
   for (uint32_t i = 0; i + 1 < FileCount && finished; i++)
-    if (FileSizes[i] != 0) finished = SearchFromAnchor(i, chain, &sum, &pathA, &pathB);
-  delete[] chain;
+    if (FileSizes[i] != 0) finished = SearchFromAnchor(&s, i);
+  delete[] s.sizeNext;
+  delete[] s.eqNext;
 
-  if (finished) WriteSummary(sum);
+  if (finished) WriteSummary(s.sum);
 }

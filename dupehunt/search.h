@@ -9,8 +9,9 @@ constexpr uint32_t ClusterSize = 4096;
 // search; the search then stops without a summary and the run must end with
 // a fatal error.
 extern int SearchFailed;
-// Test seam: non-zero makes the search find its candidates by testing every
-// later file, as it does when the index by size cannot be allocated.
+// Test seam: non-zero makes the search run the plain pair loop, testing every
+// later file and comparing every candidate pair with CompareFiles, as it does
+// when the memory for its links by size and by contents cannot be allocated.
 extern int SearchWithoutSizeIndex;
 
 // Writes the comparing log and its summary to DupLog. Candidate pairs are the
@@ -18,4 +19,7 @@ extern int SearchWithoutSizeIndex;
 // in table order; two records of the same file are never paired. Grouped
 // files get size 0 in FileSizes. Returns early, without a summary, when ESC
 // is pressed (UserAbort) or when the table cannot be read (SearchFailed).
+// The log, the warnings and their order are those of comparing every candidate
+// pair in turn with CompareFiles, though most pairs are proven different by
+// fingerprints without opening them, and identical files are read about once.
 void FindDuplicates();

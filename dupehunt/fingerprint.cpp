@@ -18,6 +18,9 @@ namespace {
 
 constexpr uint64_t kPollBytes = 16u << 20;
 constexpr uint32_t kPollReads = 16;
+// Chunk of the content pass: small enough that both chunks stay in the
+// processor's cache while they are compared.
+constexpr size_t kContentChunk = size_t{1} << 20;
 
 // What is known of one file while its size is sorted: a fingerprint, or in
 // the content pass the verdict of its latest chunk.
@@ -182,7 +185,7 @@ bool SplitByContent(TSizeClass* c, TPrint* prints, uint32_t count) {
     TPart part = parts[--pending];
     while (part.offset < c->size && part.end - part.begin >= 2) {
       uint64_t rest = c->size - part.offset;
-      size_t length = rest < CompareBufferSize ? static_cast<size_t>(rest) : CompareBufferSize;
+      size_t length = rest < kContentChunk ? static_cast<size_t>(rest) : kContentChunk;
       uint32_t split = 0;
       if (!SplitChunk(c, prints, &part.begin, &part.end, part.offset, length, &split)) {
         finished = false;

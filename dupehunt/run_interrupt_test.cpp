@@ -24,7 +24,8 @@ std::vector<std::string> TreeListing(const std::string& dir) {
     all.push_back(name);
     struct stat st;
     if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      for (const std::string& inner : TreeListing(dir + "/" + name)) all.push_back(name + "/" + inner);
+      for (const std::string& inner : TreeListing(dir + "/" + name))
+        all.push_back(name + "/" + inner);
     }
   }
   return all;

@@ -22,7 +22,7 @@ void PrintLine(const char* text) {
   if (length == 0 || text[length - 1] != '\n') StdOutPutChar('\n');
 }
 
-void ExitProgram(signed char code, ...) {
+void ExitProgram(int code, ...) {
   if (InShutdown) {
     PrintText("Error in C:\\Quennel\\Trovak\\Library\\COMMON: ");
     PrintLine(
@@ -57,7 +57,7 @@ void ExitProgram(signed char code, ...) {
   }
 
   TerminationHandlerCount = 0;
-  ProcessExit(code);
+  ProcessExit(static_cast<signed char>(code));
 }
 
 namespace {

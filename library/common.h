@@ -13,7 +13,8 @@ extern int InShutdown;
 // to standard output: "[EXECUTION ERROR]", the texts up to the terminating
 // nullptr, and the handlers' texts, then ends the process with code. A call
 // made while one is under way reports a recursive shutdown and exits -128.
-[[noreturn]] void ExitProgram(signed char code, ...);
+// code is taken as a signed 8-bit value (-128 to 127).
+[[noreturn]] void ExitProgram(int code, ...);
 
 // Text to standard output; nullptr writes nothing.
 void PrintText(const char* text);

@@ -23,8 +23,9 @@
 //                close, the path the handle was opened with
 //   after=N      the first N matching calls pass; later ones are hit
 //   times=N      at most N calls are hit (default: every later one)
-//   short        write: half the bytes are written, then failure; read: half
-//                the bytes arrive, as at a premature end of file
+//   short        the first call hit goes half way, as on a disk that fills up
+//                or a file cut short: write writes half the bytes and fails;
+//                read delivers half the bytes. Later calls hit fail outright.
 //   min=BYTES    alloc: only requests of at least BYTES
 //   await=PATH   instead of failing: the call waits until PATH exists (at
 //                most 60 s), after showing "[fault: waiting]" on the console
@@ -78,8 +79,18 @@ extern "C" void* __real_malloc(size_t size);
 
 namespace {
 
-enum class Op { kOpenAppend, kOpenRead, kCreateTemp, kWrite, kRead, kClose, kDirOpen, kDirNext,
-                kAlloc, kNone };
+enum class Op {
+  kOpenAppend,
+  kOpenRead,
+  kCreateTemp,
+  kWrite,
+  kRead,
+  kClose,
+  kDirOpen,
+  kDirNext,
+  kAlloc,
+  kNone
+};
 
 struct Rule {
   Op op = Op::kNone;
@@ -102,10 +113,14 @@ Op OpNamed(const char* name, size_t length) {
   static const struct {
     const char* name;
     Op op;
-  } kOps[] = {{"open-append", Op::kOpenAppend}, {"open-read", Op::kOpenRead},
-              {"create-temp", Op::kCreateTemp}, {"write", Op::kWrite},
-              {"read", Op::kRead},              {"close", Op::kClose},
-              {"dir-open", Op::kDirOpen},       {"dir-next", Op::kDirNext},
+  } kOps[] = {{"open-append", Op::kOpenAppend},
+              {"open-read", Op::kOpenRead},
+              {"create-temp", Op::kCreateTemp},
+              {"write", Op::kWrite},
+              {"read", Op::kRead},
+              {"close", Op::kClose},
+              {"dir-open", Op::kDirOpen},
+              {"dir-next", Op::kDirNext},
               {"alloc", Op::kAlloc}};
   for (const auto& o : kOps) {
     if (strlen(o.name) == length && strncmp(o.name, name, length) == 0) return o.op;
@@ -127,7 +142,8 @@ void ParseRule(const char* text, size_t length) {
   const char* field = text;
   bool first = true;
   while (field < end) {
-    const char* stop = static_cast<const char*>(memchr(field, ':', static_cast<size_t>(end - field)));
+    const char* stop =
+        static_cast<const char*>(memchr(field, ':', static_cast<size_t>(end - field)));
     if (!stop) stop = end;
     const size_t size = static_cast<size_t>(stop - field);
     const char* eq = static_cast<const char*>(memchr(field, '=', size));
@@ -255,7 +271,7 @@ int FileCreateTemp(const char* dir, const char* prefix, std::string* name) {
 
 long long FileRead(int handle, void* buffer, size_t size) {
   if (Rule* rule = Hit(Op::kRead, PathOf(handle))) {
-    if (!rule->shortened) {
+    if (!rule->shortened || rule->hit > 1) {
       errno = EIO;
       return -1;
     }
@@ -266,7 +282,7 @@ long long FileRead(int handle, void* buffer, size_t size) {
 
 long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
   if (Rule* rule = Hit(Op::kRead, PathOf(handle))) {
-    if (!rule->shortened) {
+    if (!rule->shortened || rule->hit > 1) {
       errno = EIO;
       return -1;
     }
@@ -277,7 +293,7 @@ long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
 
 int FileWrite(int handle, const void* data, size_t size) {
   if (Rule* rule = Hit(Op::kWrite, PathOf(handle))) {
-    if (rule->shortened && size / 2 > 0) PosixFileWrite(handle, data, size / 2);
+    if (rule->shortened && rule->hit == 1 && size / 2 > 0) PosixFileWrite(handle, data, size / 2);
     errno = ENOSPC;
     return -1;
   }

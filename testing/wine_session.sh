@@ -14,7 +14,7 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 case $action in
   start)
     mkdir -p "$WINEPREFIX"
-    wineserver -p
+    wineserver -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i >/dev/null 2>&1 </dev/null
       echo "created Wine prefix $WINEPREFIX"

@@ -2,6 +2,7 @@
 #include "dupehunt/fingerprint.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -48,6 +49,41 @@ uint32_t ReadsSincePoll = 0;
 std::string Path;
 FileIdentity Identity;
 
+// The records of neighbouring files (see file_table.h) cost one read of the
+// temporary file between them: a window of it, emptied for every size.
+constexpr size_t kRecordWindow = 32 * 1024;
+constexpr size_t kRecordIdentityBytes = 16;
+unsigned char RecordWindow[kRecordWindow];
+uint64_t WindowStart = 0;
+size_t WindowBytes = 0;
+
+// Sets Path to the path of file's record: from the window when the record
+// lies in it whole, otherwise as ReadFileRecord reads it. false when the
+// record cannot be read back whole.
+bool ReadPath(uint32_t file) {
+  if (file + 1 < FileCount) {
+    const uint64_t start = RecordOffsets[file];
+    const uint64_t end = RecordOffsets[file + 1];
+    if (end > start + kRecordIdentityBytes && end - start <= kRecordWindow) {
+      if (start < WindowStart || end > WindowStart + WindowBytes) {
+        long long got = FileReadAt(TempFileHandle, RecordWindow, kRecordWindow, start);
+        WindowStart = start;
+        WindowBytes = got > 0 ? static_cast<size_t>(got) : 0;
+      }
+      if (end <= WindowStart + WindowBytes) {
+        const char* path = reinterpret_cast<const char*>(RecordWindow) + (start - WindowStart) +
+                           kRecordIdentityBytes;
+        const size_t length = static_cast<size_t>(end - start) - kRecordIdentityBytes - 1;
+        if (std::memchr(path, '\0', length + 1) == path + length) {
+          Path.assign(path, length);
+          return true;
+        }
+      }
+    }
+  }
+  return ReadFileRecord(file, &Path, &Identity);
+}
+
 // Counts a read of length bytes about to begin: advances ChunkTick and turns
 // the spinner as CompareFiles does, and polls the keyboard at least once
 // every 16 reads and every 16 MiB. false when ESC was pressed.
@@ -70,7 +106,7 @@ bool BeginRead(uint64_t length) {
 // cannot be opened or delivers fewer bytes. SearchFailed is set, and kAborted
 // returned, when the file's record cannot be read back.
 TRead ReadRegion(uint32_t file, uint64_t offset, size_t length, unsigned char* buffer) {
-  if (!ReadFileRecord(file, &Path, &Identity)) {
+  if (!ReadPath(file)) {
     SearchFailed = 1;
     return TRead::kAborted;
   }
@@ -234,6 +270,7 @@ bool SplitByHash(TSizeClass* c, TPrint* prints, uint32_t count, TStage next) {
 
 bool ClassifySizeClass(uint32_t head, uint64_t size, const uint32_t* sizeNext, uint32_t* eqNext) {
   TSizeClass c{size, eqNext, false};
+  WindowBytes = 0;
   uint32_t count = 0;
   for (uint32_t f = head; f != kNoLink; f = sizeNext[f]) count++;
   TPrint* prints = new (std::nothrow) TPrint[count];

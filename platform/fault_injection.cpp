@@ -236,6 +236,18 @@ const char* PathOf(int handle) {
   return handle >= 0 && handle < kMaxNamedHandles ? HandlePaths[handle] : nullptr;
 }
 
+// How many of size bytes a read of handle may deliver: all of them, half for
+// the first call a short rule hits, or -1 (errno EIO) when the read fails.
+long long ReadAllowance(int handle, size_t size) {
+  Rule* rule = Hit(Op::kRead, PathOf(handle));
+  if (!rule) return static_cast<long long>(size);
+  if (!rule->shortened || rule->hit > 1) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<long long>(size / 2);
+}
+
 }  // namespace
 
 int FileOpenAppendText(const char* path) {
@@ -270,25 +282,13 @@ int FileCreateTemp(const char* dir, const char* prefix, std::string* name) {
 }
 
 long long FileRead(int handle, void* buffer, size_t size) {
-  if (Rule* rule = Hit(Op::kRead, PathOf(handle))) {
-    if (!rule->shortened || rule->hit > 1) {
-      errno = EIO;
-      return -1;
-    }
-    return PosixFileRead(handle, buffer, size / 2);
-  }
-  return PosixFileRead(handle, buffer, size);
+  const long long allowed = ReadAllowance(handle, size);
+  return allowed < 0 ? -1 : PosixFileRead(handle, buffer, static_cast<size_t>(allowed));
 }
 
 long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
-  if (Rule* rule = Hit(Op::kRead, PathOf(handle))) {
-    if (!rule->shortened || rule->hit > 1) {
-      errno = EIO;
-      return -1;
-    }
-    return PosixFileReadAt(handle, buffer, size / 2, offset);
-  }
-  return PosixFileReadAt(handle, buffer, size, offset);
+  const long long allowed = ReadAllowance(handle, size);
+  return allowed < 0 ? -1 : PosixFileReadAt(handle, buffer, static_cast<size_t>(allowed), offset);
 }
 
 int FileWrite(int handle, const void* data, size_t size) {

@@ -14,59 +14,28 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_shared.h"
 
 const char kPathSeparator = '/';
 const size_t kLongestPath = PATH_MAX;
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Per-descriptor tables. Every handle of this layer is a file descriptor; a
-// table maps it to the state the layer keeps for it (text mode, a directory
-// stream, a list buffer). Growth uses realloc, so a failure is a null result.
+// Opens path relative to the directory handle at (AT_FDCWD: the current
+// directory), retrying when interrupted; the descriptor or -1.
+int OpenRetrying(int at, const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = openat(at, path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
-template <typename T>
-class FdTable {
- public:
-  T Get(int fd) const { return fd >= 0 && static_cast<size_t>(fd) < Size ? Items[fd] : T(); }
-  // False when the table could not grow.
-  bool Set(int fd, T value) {
-    if (fd < 0) return false;
-    if (static_cast<size_t>(fd) >= Size) {
-      if (value == T()) return true;
-      size_t size = Size ? Size : 64;
-      while (size <= static_cast<size_t>(fd)) size *= 2;
-      T* items = static_cast<T*>(realloc(Items, size * sizeof(T)));
-      if (!items) return false;
-      for (size_t i = Size; i < size; ++i) items[i] = T();
-      Items = items;
-      Size = size;
-    }
-    Items[fd] = value;
-    return true;
-  }
-
- private:
-  T* Items = nullptr;
-  size_t Size = 0;
-};
-
-FdTable<unsigned char> TextHandles;
-
-// Writes all bytes, continuing interrupted and partial writes; false on an
-// error or when the device accepts nothing more.
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+// Closes fd after a failure, keeping the errno of that failure; returns -1.
+int CloseAfterFailure(int fd, int error) {
+  close(fd);
+  errno = error;
+  return -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -74,10 +43,7 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 constexpr int kNotOpened = -2;
 int ConsoleFd = kNotOpened;
-char ConsoleBuffer[8192];
-size_t ConsoleUsed = 0;
-bool ConsoleDirect = false;  // after the exit-time flush: no more buffering
-int StdOutIsTerminal = -1;   // -1: not yet known
+int StdOutIsTerminal = -1;  // -1: not yet known
 int StdInIsTerminal = -1;
 
 int TtyIn = kNotOpened;
@@ -86,19 +52,6 @@ struct termios SavedMode;
 volatile sig_atomic_t ModeWanted = 0;   // the key poll asked for its input mode
 volatile sig_atomic_t ModeApplied = 0;  // that mode is in effect now
 const char* volatile TempFileToDelete = nullptr;
-
-bool AtExitRegistered = false;
-
-void FlushConsoleBuffer() {
-  if (ConsoleUsed == 0) return;
-  if (ConsoleFd >= 0) {
-    if (StdOutIsTerminal < 0) StdOutIsTerminal = isatty(STDOUT_FILENO) ? 1 : 0;
-    // Keep the order of bytes when standard output is on the same terminal.
-    if (StdOutIsTerminal) fflush(stdout);
-    WriteAll(ConsoleFd, ConsoleBuffer, ConsoleUsed);
-  }
-  ConsoleUsed = 0;
-}
 
 bool IsForeground() {
   pid_t group = tcgetpgrp(TtyIn);
@@ -162,16 +115,11 @@ void RestoreTerminal() {
 }
 
 void AtExit() {
-  FlushConsoleBuffer();
-  ConsoleDirect = true;
+  ConsoleBufferEnd();
   RestoreTerminal();
 }
 
-void EnsureAtExit() {
-  if (AtExitRegistered) return;
-  AtExitRegistered = true;
-  atexit(AtExit);
-}
+void EnsureAtExit() { RegisterAtExitOnce(AtExit); }
 
 // ---------------------------------------------------------------------------
 // Key input.
@@ -191,10 +139,7 @@ void FillKeys() {
     KeyHead = 0;
   }
   if (KeyTail == sizeof KeyQueue) return;
-  ssize_t n;
-  do {
-    n = read(TtyIn, KeyQueue + KeyTail, sizeof KeyQueue - KeyTail);
-  } while (n < 0 && errno == EINTR);
+  long long n = ReadSome(TtyIn, KeyQueue + KeyTail, sizeof KeyQueue - KeyTail);
   if (n > 0) KeyTail += static_cast<size_t>(n);
 }
 
@@ -282,7 +227,7 @@ void OnContinue(int) {
 }
 
 // ---------------------------------------------------------------------------
-// Directories and lists.
+// Directories.
 
 bool NoFileLimitRaised = false;
 
@@ -304,16 +249,6 @@ void RaiseFileLimit() {
 }
 
 FdTable<DIR*> Dirs;
-
-struct ListStream {
-  int fd;
-  size_t pos;
-  size_t end;
-  bool done;
-  unsigned char data[65536];
-};
-
-FdTable<ListStream*> Lists;
 
 FileIdentity IdentityOf(const struct stat& st) {
   FileIdentity id;
@@ -340,43 +275,66 @@ bool IsDirectoryFallbackError(int error) {
          error == EROFS || error == ENAMETOOLONG;
 }
 
-constexpr unsigned kMaxTempNumbers = 100000;
-
-// Creates dir/prefixN for the first N from 1 up whose name is free. Returns
-// the handle, or -1 with *name holding the last name tried and *unusable
-// telling whether the first attempt already failed because of the directory
-// itself (missing, not a directory, not writable, name too long).
-int CreateTempIn(const char* dir, const char* prefix, std::string* name, bool* unusable) {
-  *unusable = false;
-  std::string base = dir;
-  if (base.empty() || (base.back() != '/' && base.back() != '\\')) base += '/';
-  base += prefix;
-  for (unsigned number = 1; number <= kMaxTempNumbers; ++number) {
-    char digits[16];
-    snprintf(digits, sizeof digits, "%u", number);
-    *name = base + digits;
-    int fd;
-    do {
-      fd = open(name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) {
-      TextHandles.Set(fd, 0);
-      return fd;
-    }
-    if (errno != EEXIST && errno != ELOOP) {
-      *unusable = number == 1 && IsDirectoryFallbackError(errno);
-      return -1;
-    }
-  }
-  return -1;
+// One exclusive, owner-only create of a temporary name, never through a
+// symbolic link.
+TempAttempt CreateTempNamed(const char* path, int* handle) {
+  *handle = OpenRetrying(AT_FDCWD, path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (*handle >= 0) return TempAttempt::kCreated;
+  if (errno == EEXIST || errno == ELOOP) return TempAttempt::kTaken;
+  return IsDirectoryFallbackError(errno) ? TempAttempt::kUnusableDir : TempAttempt::kFailed;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Console.
+// What platform_shared.cpp asks of this platform.
 
-void ConsoleFlush() { FlushConsoleBuffer(); }
+// Continues interrupted and partial writes.
+bool WriteAll(int handle, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(handle, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+long long ReadSome(int handle, void* buffer, size_t size) {
+  ssize_t n;
+  do {
+    n = read(handle, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// Linux releases the descriptor even when close reports an error, so it is
+// never closed a second time.
+int CloseDescriptor(int handle) { return close(handle); }
+
+int OpenListFile(const char* path) {
+  int fd = OpenRetrying(AT_FDCWD, path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return CloseAfterFailure(fd, EISDIR);
+  return fd;
+}
+
+void WriteConsoleDevice(const char* data, size_t size) { WriteAll(ConsoleFd, data, size); }
+
+bool StdOutSharesConsole() {
+  if (StdOutIsTerminal < 0) StdOutIsTerminal = isatty(STDOUT_FILENO) ? 1 : 0;
+  return StdOutIsTerminal != 0;
+}
+
+void PrepareStdOut() {}
+
+// ---------------------------------------------------------------------------
+// Console.
 
 void ConsoleWrite(const char* data, size_t size) {
   if (ConsoleFd == kNotOpened) {
@@ -385,23 +343,11 @@ void ConsoleWrite(const char* data, size_t size) {
     if (ConsoleFd < 0) ConsoleFd = -1;
   }
   if (ConsoleFd < 0 || size == 0) return;
-  if (ConsoleDirect) {
-    WriteAll(ConsoleFd, data, size);
-    return;
-  }
-  while (size > 0) {
-    size_t room = sizeof ConsoleBuffer - ConsoleUsed;
-    size_t n = size < room ? size : room;
-    memcpy(ConsoleBuffer + ConsoleUsed, data, n);
-    ConsoleUsed += n;
-    data += n;
-    size -= n;
-    if (ConsoleUsed == sizeof ConsoleBuffer) FlushConsoleBuffer();
-  }
+  ConsoleBufferWrite(data, size);
 }
 
 int ConsolePollKey() {
-  FlushConsoleBuffer();
+  ConsoleFlush();
   if (TtyIn == kNotOpened) {
     EnsureAtExit();
     OpenTtyIn();
@@ -421,34 +367,8 @@ int ConsolePollKey() {
 // ---------------------------------------------------------------------------
 // Standard streams.
 
-void StdOutWrite(const char* data, size_t size) {
-  FlushConsoleBuffer();
-  const char* end = data + size;
-  while (data < end) {
-    const char* lf = static_cast<const char*>(memchr(data, '\n', static_cast<size_t>(end - data)));
-    if (!lf) {
-      fwrite(data, 1, static_cast<size_t>(end - data), stdout);
-      break;
-    }
-    fwrite(data, 1, static_cast<size_t>(lf - data), stdout);
-    fwrite("\r\n", 1, 2, stdout);
-    data = lf + 1;
-  }
-}
-
-void StdOutPutChar(char c) {
-  FlushConsoleBuffer();
-  if (c == '\n') putc('\r', stdout);
-  putc(c, stdout);
-}
-
-void StdOutFlush() {
-  FlushConsoleBuffer();
-  fflush(stdout);
-}
-
 int StdInGetChar() {
-  FlushConsoleBuffer();
+  ConsoleFlush();
   // A read from the terminal waits for a whole, echoed line; the key poll
   // puts its own mode back at the next poll.
   if (StdInIsTerminal < 0) StdInIsTerminal = isatty(STDIN_FILENO) ? 1 : 0;
@@ -461,125 +381,47 @@ int StdInGetChar() {
 // File handles.
 
 int FileOpenAppendText(const char* path) {
-  int fd;
-  do {
-    fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  if (!TextHandles.Set(fd, 1)) {
-    close(fd);
-    errno = ENOMEM;
-    return -1;
-  }
-  return fd;
+  int fd = OpenRetrying(AT_FDCWD, path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  return fd < 0 ? -1 : KeepAsTextHandle(fd);
 }
 
 int FileOpenRead(const char* path) {
-  int fd;
-  do {
-    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OpenRetrying(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-  }
+  if (fstat(fd, &st) != 0) return CloseAfterFailure(fd, errno);
   // Only a regular file: a FIFO or device put under the name since the scan
   // must not block the reader.
-  if (!S_ISREG(st.st_mode)) {
-    int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    close(fd);
-    errno = error;
-    return -1;
-  }
+  if (!S_ISREG(st.st_mode)) return CloseAfterFailure(fd, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return -1;
-  }
-  TextHandles.Set(fd, 0);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return CloseAfterFailure(fd, errno);
+  SetTextHandle(fd, false);
   return fd;
 }
 
 int FileCreateTemp(const char* dir, const char* prefix, std::string* name) {
-  name->clear();
-  bool unusable = true;
-  int fd = -1;
-  if (dir && *dir) {
-    fd = CreateTempIn(dir, prefix, name, &unusable);
-    if (!unusable) return fd;
-  }
-  const char* tmpdir = getenv("TMPDIR");
-  if (tmpdir && *tmpdir) {
-    fd = CreateTempIn(tmpdir, prefix, name, &unusable);
-    if (!unusable) return fd;
-  }
-  return CreateTempIn("/tmp", prefix, name, &unusable);
+  const char* dirs[] = {dir, getenv("TMPDIR"), "/tmp"};
+  return CreateTempInFirstUsable(dirs, sizeof dirs / sizeof dirs[0], prefix, name, CreateTempNamed);
 }
 
 long long FileRead(int handle, void* buffer, size_t size) {
-  char* p = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = read(handle, p + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<long long>(done);
+  return ReadHandle(handle, buffer, size);
 }
 
 long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
-  char* p = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pread(handle, p + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<long long>(done);
+  return ReadFully(buffer, size, [handle, offset](char* at, size_t count, size_t done) {
+    ssize_t n;
+    do {
+      n = pread(handle, at, count, static_cast<off_t>(offset + done));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long long>(n);
+  });
 }
 
-int FileWrite(int handle, const void* data, size_t size) {
-  if (handle < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  const char* p = static_cast<const char*>(data);
-  if (!TextHandles.Get(handle)) return WriteAll(handle, p, size) ? 0 : -1;
-  char chunk[8192];
-  size_t used = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (used + 2 > sizeof chunk) {
-      if (!WriteAll(handle, chunk, used)) return -1;
-      used = 0;
-    }
-    if (p[i] == '\n') chunk[used++] = '\r';
-    chunk[used++] = p[i];
-  }
-  return used == 0 || WriteAll(handle, chunk, used) ? 0 : -1;
-}
+int FileWrite(int handle, const void* data, size_t size) { return WriteHandle(handle, data, size); }
 
-int FileClose(int handle) {
-  if (handle < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  TextHandles.Set(handle, 0);
-  // Linux releases the descriptor even when close reports an error, so it
-  // is never closed a second time.
-  return close(handle) == 0 ? 0 : -1;
-}
+int FileClose(int handle) { return CloseHandleOf(handle); }
 
 int FileDelete(const char* path) { return unlink(path) == 0 ? 0 : -1; }
 
@@ -598,61 +440,6 @@ int FileDeleteListed(const char* path) {
 }
 
 // ---------------------------------------------------------------------------
-// Delete-list reading.
-
-int ListOpen(const char* path) {
-  int fd;
-  do {
-    fd = open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
-    errno = EISDIR;
-    return -1;
-  }
-  ListStream* list = static_cast<ListStream*>(malloc(sizeof(ListStream)));
-  if (!list || !Lists.Set(fd, list)) {
-    free(list);
-    close(fd);
-    errno = ENOMEM;
-    return -1;
-  }
-  list->fd = fd;
-  list->pos = list->end = 0;
-  list->done = false;
-  return fd;
-}
-
-int ListGetByte(int handle) {
-  ListStream* list = Lists.Get(handle);
-  if (!list) return -1;
-  if (list->pos == list->end) {
-    if (list->done) return -1;
-    ssize_t n;
-    do {
-      n = read(list->fd, list->data, sizeof list->data);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
-      list->done = true;
-      return -1;
-    }
-    list->pos = 0;
-    list->end = static_cast<size_t>(n);
-  }
-  return list->data[list->pos++];
-}
-
-void ListClose(int handle) {
-  ListStream* list = Lists.Get(handle);
-  if (!list) return;
-  Lists.Set(handle, nullptr);
-  close(list->fd);
-  free(list);
-}
-
-// ---------------------------------------------------------------------------
 // Directories.
 
 int DirOpen(int parent, const char* name, FileIdentity* identity) {
@@ -665,10 +452,7 @@ int DirOpen(int parent, const char* name, FileIdentity* identity) {
     }
     at = parent;
   }
-  int fd;
-  do {
-    fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OpenRetrying(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -727,20 +511,7 @@ void DirClose(int handle) {
 }
 
 bool GetCurrentDir(std::string* path) {
-  size_t size = PATH_MAX;
-  for (;;) {
-    char* buffer = static_cast<char*>(malloc(size));
-    if (!buffer) return false;
-    if (getcwd(buffer, size)) {
-      path->assign(buffer);
-      free(buffer);
-      return true;
-    }
-    int error = errno;
-    free(buffer);
-    if (error != ERANGE || size >= (size_t(1) << 24)) return false;
-    size *= 2;
-  }
+  return CurrentDirGrowing(path, PATH_MAX, size_t(1) << 24, getcwd);
 }
 
 int ChangeDir(const char* path) { return chdir(path) == 0 ? 0 : -1; }
@@ -769,12 +540,7 @@ int ChangeDrive(int) { return -1; }
 // Process.
 
 void RegisterTempFile(const char* path) {
-  char* copy = nullptr;
-  if (path) {
-    size_t size = strlen(path) + 1;
-    copy = static_cast<char*>(malloc(size));
-    if (copy) memcpy(copy, path, size);
-  }
+  char* copy = CopyOfPath(path);
   const char* old = TempFileToDelete;
   TempFileToDelete = copy;
   free(const_cast<char*>(old));
@@ -791,8 +557,7 @@ void InstallSignalCleanup() {
 }
 
 void ProcessExit(int code) {
-  FlushConsoleBuffer();
-  fflush(stdout);
+  StdOutFlush();
   RestoreTerminal();
   exit(code);
 }

@@ -1,6 +1,7 @@
 // Win32 implementation of the platform services, built with MinGW-w64 on
 // the Microsoft C run-time library.
 #include "platform/platform.h"
+#include "platform/platform_shared.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -68,105 +69,14 @@ private:
   size_t Size = 0;
 };
 
-// Run-time library handles whose writes turn LF into CR LF. The handles are
-// opened in binary mode and the translation is done here, so that a log
-// written here is byte for byte the log written on POSIX (the library's own
-// text mode would also drop a Ctrl-Z found at the end of an existing file).
-unsigned char* TextHandles = nullptr;
-size_t TextHandleCount = 0;
-
-bool IsTextHandle(int fd) {
-  return fd >= 0 && static_cast<size_t>(fd) < TextHandleCount && TextHandles[fd] != 0;
-}
-
-bool SetTextHandle(int fd, bool text) {
-  if (fd < 0) return false;
-  if (static_cast<size_t>(fd) >= TextHandleCount) {
-    if (!text) return true;
-    size_t count = TextHandleCount ? TextHandleCount : 64;
-    while (count <= static_cast<size_t>(fd)) count *= 2;
-    unsigned char* items = static_cast<unsigned char*>(realloc(TextHandles, count));
-    if (!items) return false;
-    memset(items + TextHandleCount, 0, count - TextHandleCount);
-    TextHandles = items;
-    TextHandleCount = count;
-  }
-  TextHandles[fd] = text ? 1 : 0;
-  return true;
-}
-
-// Writes all bytes to a run-time library handle; false on an error or when
-// the file takes nothing more (a full disk).
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    unsigned part = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-    int n = _write(fd, data, part);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Calls put(bytes, count) for the bytes with each LF written as CR LF; stops
-// at the first put that returns false, and returns its result.
-template <typename Put>
-bool PutCrLf(const char* data, size_t size, Put put) {
-  const char* end = data + size;
-  while (data < end) {
-    const char* lf = static_cast<const char*>(memchr(data, '\n', static_cast<size_t>(end - data)));
-    if (!lf) return put(data, static_cast<size_t>(end - data));
-    if (lf > data && !put(data, static_cast<size_t>(lf - data))) return false;
-    if (!put("\r\n", 2)) return false;
-    data = lf + 1;
-  }
-  return true;
-}
-
 // ---------------------------------------------------------------------------
 // Console output.
 
 HANDLE const kNotOpened = nullptr;
 HANDLE ConsoleHandle = kNotOpened;  // INVALID_HANDLE_VALUE: no console
-char ConsoleBuffer[8192];
-size_t ConsoleUsed = 0;
-bool ConsoleDirect = false;  // after the exit-time flush: no more buffering
-int StdOutIsConsole = -1;    // -1: not yet known
-bool AtExitRegistered = false;
+int StdOutIsConsole = -1;           // -1: not yet known
 
-void WriteConsoleBytes(const char* data, size_t size) {
-  while (size > 0) {
-    DWORD part = size > 65536 ? 65536 : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(ConsoleHandle, data, part, &written, nullptr) || written == 0) return;
-    data += written;
-    size -= written;
-  }
-}
-
-void FlushConsoleBuffer() {
-  if (ConsoleUsed == 0) return;
-  if (ConsoleHandle != kNotOpened && ConsoleHandle != INVALID_HANDLE_VALUE) {
-    if (StdOutIsConsole < 0) {
-      StdOutIsConsole = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR ? 1 : 0;
-    }
-    // Keep the order of bytes when standard output is the same console.
-    if (StdOutIsConsole) fflush(stdout);
-    WriteConsoleBytes(ConsoleBuffer, ConsoleUsed);
-  }
-  ConsoleUsed = 0;
-}
-
-void AtExit() {
-  FlushConsoleBuffer();
-  ConsoleDirect = true;
-}
-
-void EnsureAtExit() {
-  if (AtExitRegistered) return;
-  AtExitRegistered = true;
-  atexit(AtExit);
-}
+void AtExit() { ConsoleBufferEnd(); }
 
 // ---------------------------------------------------------------------------
 // Key input.
@@ -182,24 +92,6 @@ bool HasConsoleInput() {
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   }
   return ConsoleInput == 1;
-}
-
-// ---------------------------------------------------------------------------
-// Standard output: switched to binary mode before its first byte, so that the
-// CR LF written here is not translated a second time.
-
-bool StdOutBinary = false;
-
-void EnsureStdOutBinary() {
-  if (StdOutBinary) return;
-  StdOutBinary = true;
-  fflush(stdout);
-  _setmode(_fileno(stdout), _O_BINARY);
-}
-
-bool PutStdOut(const char* data, size_t size) {
-  fwrite(data, 1, size, stdout);
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -240,12 +132,6 @@ struct DirState {
 HandleTable<DirState> Dirs;
 HandleTable<std::string> SavedDirs;
 
-struct ListState {
-  FILE* stream;
-};
-
-HandleTable<ListState> Lists;
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsAbsolute(const char* path) {
@@ -281,83 +167,108 @@ FileIdentity DirectoryIdentity(const std::string& path) {
   return id;
 }
 
-constexpr unsigned kMaxTempNumbers = 100000;
-
-// Tries dir\prefixN for N from 1 up with an exclusive create. Returns the
-// handle, or -1 with *name holding the last name tried. *unusable tells that
-// the very first attempt failed for a reason of the directory itself
-// (missing, not a directory, not writable).
-int CreateTempIn(const char* dir, const char* prefix, std::string* name, bool* unusable) {
-  *unusable = false;
-  std::string base = dir;
-  if (base.empty() || !IsSeparator(base.back())) base += '\\';
-  base += prefix;
-  for (unsigned number = 1; number <= kMaxTempNumbers; ++number) {
-    char digits[16];
-    snprintf(digits, sizeof digits, "%u", number);
-    *name = base + digits;
-    // Delete sharing lets the console event handler remove the file while
-    // the run still has it open.
-    HANDLE h = CreateFileA(name->c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-      if (fd < 0) {
-        CloseHandle(h);
-        DeleteFileA(name->c_str());
-        return -1;
-      }
-      SetTextHandle(fd, false);
-      return fd;
-    }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-    // A directory or a file being deleted under the name: taken, go on.
-    if (error == ERROR_ACCESS_DENIED && GetFileAttributesA(name->c_str()) != INVALID_FILE_ATTRIBUTES)
-      continue;
-    *unusable = number == 1 &&
-                (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ||
-                 error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_NAME ||
-                 error == ERROR_DIRECTORY || error == ERROR_WRITE_PROTECT ||
-                 error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_DRIVE ||
-                 error == ERROR_NOT_READY || error == ERROR_BAD_NETPATH);
-    return -1;
+// One exclusive create of a temporary name.
+TempAttempt CreateTempNamed(const char* path, int* handle) {
+  // Delete sharing lets the console event handler remove the file while
+  // the run still has it open.
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    *handle = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    if (*handle >= 0) return TempAttempt::kCreated;
+    CloseHandle(h);
+    DeleteFileA(path);
+    return TempAttempt::kFailed;
   }
-  return -1;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return TempAttempt::kTaken;
+  // A directory or a file being deleted under the name: taken, go on.
+  if (error == ERROR_ACCESS_DENIED && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    return TempAttempt::kTaken;
+  bool directory = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ||
+                   error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_NAME ||
+                   error == ERROR_DIRECTORY || error == ERROR_WRITE_PROTECT ||
+                   error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_DRIVE ||
+                   error == ERROR_NOT_READY || error == ERROR_BAD_NETPATH;
+  return directory ? TempAttempt::kUnusableDir : TempAttempt::kFailed;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Console.
+// What platform_shared.cpp asks of this platform.
 
-void ConsoleFlush() { FlushConsoleBuffer(); }
+// Writes to a run-time library handle, in parts the library accepts.
+bool WriteAll(int handle, const char* data, size_t size) {
+  while (size > 0) {
+    unsigned part = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+    int n = _write(handle, data, part);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+long long ReadSome(int handle, void* buffer, size_t size) {
+  unsigned part = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+  return _read(handle, buffer, part);
+}
+
+int CloseDescriptor(int handle) { return _close(handle); }
+
+int OpenListFile(const char* path) {
+  int fd = _sopen(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
+  if (fd < 0) return -1;
+  struct _stati64 st;
+  if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFDIR) != 0) {
+    _close(fd);
+    errno = EISDIR;
+    return -1;
+  }
+  return fd;
+}
+
+void WriteConsoleDevice(const char* data, size_t size) {
+  while (size > 0) {
+    DWORD part = size > 65536 ? 65536 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(ConsoleHandle, data, part, &written, nullptr) || written == 0) return;
+    data += written;
+    size -= written;
+  }
+}
+
+bool StdOutSharesConsole() {
+  if (StdOutIsConsole < 0) {
+    StdOutIsConsole = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR ? 1 : 0;
+  }
+  return StdOutIsConsole != 0;
+}
+
+// Standard output goes to binary mode before its first byte, so that the CR
+// LF written by this layer is not translated a second time.
+void PrepareStdOut() {
+  fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+// ---------------------------------------------------------------------------
+// Console.
 
 void ConsoleWrite(const char* data, size_t size) {
   if (ConsoleHandle == kNotOpened) {
-    EnsureAtExit();
+    RegisterAtExitOnce(AtExit);
     ConsoleHandle = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
   }
   if (ConsoleHandle == INVALID_HANDLE_VALUE || size == 0) return;
-  if (ConsoleDirect) {
-    WriteConsoleBytes(data, size);
-    return;
-  }
-  while (size > 0) {
-    size_t room = sizeof ConsoleBuffer - ConsoleUsed;
-    size_t n = size < room ? size : room;
-    memcpy(ConsoleBuffer + ConsoleUsed, data, n);
-    ConsoleUsed += n;
-    data += n;
-    size -= n;
-    if (ConsoleUsed == sizeof ConsoleBuffer) FlushConsoleBuffer();
-  }
+  ConsoleBufferWrite(data, size);
 }
 
 int ConsolePollKey() {
-  FlushConsoleBuffer();
+  ConsoleFlush();
   if (!HasConsoleInput() || !_kbhit()) return -1;
   int c = _getch();
   if (c == 0 || c == 0xE0) {
@@ -372,26 +283,8 @@ int ConsolePollKey() {
 // ---------------------------------------------------------------------------
 // Standard streams.
 
-void StdOutWrite(const char* data, size_t size) {
-  FlushConsoleBuffer();
-  EnsureStdOutBinary();
-  PutCrLf(data, size, PutStdOut);
-}
-
-void StdOutPutChar(char c) {
-  FlushConsoleBuffer();
-  EnsureStdOutBinary();
-  if (c == '\n') putc('\r', stdout);
-  putc(c, stdout);
-}
-
-void StdOutFlush() {
-  FlushConsoleBuffer();
-  fflush(stdout);
-}
-
 int StdInGetChar() {
-  FlushConsoleBuffer();
+  ConsoleFlush();
   int c = getc(stdin);
   return c == EOF ? -1 : c;
 }
@@ -399,16 +292,14 @@ int StdInGetChar() {
 // ---------------------------------------------------------------------------
 // File handles.
 
+// The handle is opened in binary mode and this layer turns LF into CR LF, so
+// that a log written here is byte for byte the log written on POSIX (the
+// library's own text mode would also drop a Ctrl-Z found at the end of an
+// existing file).
 int FileOpenAppendText(const char* path) {
   int fd = _sopen(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
                   _S_IREAD | _S_IWRITE);
-  if (fd < 0) return -1;
-  if (!SetTextHandle(fd, true)) {
-    _close(fd);
-    errno = ENOMEM;
-    return -1;
-  }
-  return fd;
+  return fd < 0 ? -1 : KeepAsTextHandle(fd);
 }
 
 int FileOpenRead(const char* path) {
@@ -426,31 +317,23 @@ int FileOpenRead(const char* path) {
 }
 
 int FileCreateTemp(const char* dir, const char* prefix, std::string* name) {
-  name->clear();
-  bool unusable = true;
-  int fd = -1;
-  if (dir && *dir) {
-    fd = CreateTempIn(dir, prefix, name, &unusable);
-    if (!unusable) return fd;
-  }
+  // GetTempPathA answers with TMP or TEMP even when that directory is
+  // missing, so the user's and the system's own temporary directories follow.
   char own[MAX_PATH + 1];
   DWORD length = GetTempPathA(sizeof own, own);
-  if (length == 0 || length > MAX_PATH) return fd;
-  return CreateTempIn(own, prefix, name, &unusable);
+  std::string local;
+  if (const char* appData = getenv("LOCALAPPDATA")) local = std::string(appData) + "\\Temp";
+  char windows[MAX_PATH + 1];
+  UINT windowsLength = GetWindowsDirectoryA(windows, sizeof windows);
+  std::string system;
+  if (windowsLength != 0 && windowsLength <= MAX_PATH) system = std::string(windows) + "\\Temp";
+  const char* dirs[] = {dir, length == 0 || length > MAX_PATH ? nullptr : own, local.c_str(),
+                        system.c_str()};
+  return CreateTempInFirstUsable(dirs, sizeof dirs / sizeof dirs[0], prefix, name, CreateTempNamed);
 }
 
 long long FileRead(int handle, void* buffer, size_t size) {
-  char* p = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    size_t rest = size - done;
-    unsigned part = rest > (1u << 30) ? (1u << 30) : static_cast<unsigned>(rest);
-    int n = _read(handle, p + done, part);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<long long>(done);
+  return ReadHandle(handle, buffer, size);
 }
 
 long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
@@ -463,78 +346,13 @@ long long FileReadAt(int handle, void* buffer, size_t size, uint64_t offset) {
   return n;
 }
 
-int FileWrite(int handle, const void* data, size_t size) {
-  if (handle < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  const char* p = static_cast<const char*>(data);
-  if (!IsTextHandle(handle)) return WriteAll(handle, p, size) ? 0 : -1;
-  // Each text write is one file write as far as possible: the bytes go out
-  // through a buffer, so appends of one call stay together.
-  char chunk[8192];
-  size_t used = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (used + 2 > sizeof chunk) {
-      if (!WriteAll(handle, chunk, used)) return -1;
-      used = 0;
-    }
-    if (p[i] == '\n') chunk[used++] = '\r';
-    chunk[used++] = p[i];
-  }
-  return used == 0 || WriteAll(handle, chunk, used) ? 0 : -1;
-}
+int FileWrite(int handle, const void* data, size_t size) { return WriteHandle(handle, data, size); }
 
-int FileClose(int handle) {
-  if (handle < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  SetTextHandle(handle, false);
-  return _close(handle) == 0 ? 0 : -1;
-}
+int FileClose(int handle) { return CloseHandleOf(handle); }
 
 int FileDelete(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 
 int FileDeleteListed(const char* path) { return DeleteFileA(path) ? 0 : -1; }
-
-// ---------------------------------------------------------------------------
-// Delete-list reading.
-
-int ListOpen(const char* path) {
-  FILE* stream = _fsopen(path, "rb", _SH_DENYNO);
-  if (!stream) return -1;
-  struct _stati64 st;
-  if (_fstati64(_fileno(stream), &st) != 0 || (st.st_mode & _S_IFDIR) != 0) {
-    fclose(stream);
-    errno = EISDIR;
-    return -1;
-  }
-  ListState* list = static_cast<ListState*>(malloc(sizeof(ListState)));
-  int handle = list ? Lists.Add(list) : -1;
-  if (handle < 0) {
-    free(list);
-    fclose(stream);
-    errno = ENOMEM;
-    return -1;
-  }
-  list->stream = stream;
-  return handle;
-}
-
-int ListGetByte(int handle) {
-  ListState* list = Lists.Get(handle);
-  if (!list) return -1;
-  int c = getc(list->stream);
-  return c == EOF ? -1 : c;
-}
-
-void ListClose(int handle) {
-  ListState* list = Lists.Remove(handle);
-  if (!list) return;
-  fclose(list->stream);
-  free(list);
-}
 
 // ---------------------------------------------------------------------------
 // Directories.
@@ -634,20 +452,9 @@ void DirClose(int handle) {
 }
 
 bool GetCurrentDir(std::string* path) {
-  size_t size = MAX_PATH + 1;
-  for (;;) {
-    char* buffer = static_cast<char*>(malloc(size));
-    if (!buffer) return false;
-    if (_getcwd(buffer, static_cast<int>(size))) {
-      path->assign(buffer);
-      free(buffer);
-      return true;
-    }
-    int error = errno;
-    free(buffer);
-    if (error != ERANGE || size >= 32768) return false;
-    size *= 2;
-  }
+  return CurrentDirGrowing(path, MAX_PATH + 1, 32768, [](char* buffer, size_t size) {
+    return _getcwd(buffer, static_cast<int>(size));
+  });
 }
 
 int ChangeDir(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
@@ -675,12 +482,7 @@ int ChangeDrive(int drive) { return drive >= 1 && drive <= 26 && _chdrive(drive)
 // Process.
 
 void RegisterTempFile(const char* path) {
-  char* copy = nullptr;
-  if (path) {
-    size_t size = strlen(path) + 1;
-    copy = static_cast<char*>(malloc(size));
-    if (copy) memcpy(copy, path, size);
-  }
+  char* copy = CopyOfPath(path);
   AcquireSRWLockExclusive(&TempFileLock);
   char* old = TempFileToDelete;
   TempFileToDelete = copy;
@@ -689,12 +491,11 @@ void RegisterTempFile(const char* path) {
 }
 
 void InstallSignalCleanup() {
-  EnsureAtExit();
+  RegisterAtExitOnce(AtExit);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 void ProcessExit(int code) {
-  FlushConsoleBuffer();
-  fflush(stdout);
+  StdOutFlush();
   exit(code);
 }

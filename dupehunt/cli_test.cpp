@@ -2,7 +2,6 @@
 // seen from outside: console bytes from a pseudo-terminal, standard output,
 // the log file and the temporary directory.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <csignal>
@@ -23,7 +22,7 @@ const std::string kUsage =
 
 // A run in a fresh directory with its own temporary directory.
 class CliTest : public ::testing::Test {
-protected:
+ protected:
   RunResult Run(std::vector<std::string> args) {
     RunOptions options;
     options.args = {DUPEHUNT_PATH};
@@ -58,7 +57,9 @@ TEST_F(CliTest, CommandLineErrorsEndBeforeAnythingIsScanned) {
     int exitCode;
   } cases[] = {
       {{"/L="}, "Error opening file: \r\n", "", 2},
-      {{".", "/L=missing/log.txt", "/L=second.txt"}, "Error opening file: missing/log.txt\r\n", "",
+      {{".", "/L=missing/log.txt", "/L=second.txt"},
+       "Error opening file: missing/log.txt\r\n",
+       "",
        2},
       {{"/L=first.txt", ".", "/l=second.txt"},
        "",

@@ -20,7 +20,7 @@ const ProgramUnderTest& Under() { return ProgramUnderTest::Current(); }
 // size with other contents, and one an empty file. The group's order is the
 // order of the start paths on every platform.
 class FinderRunTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     WriteFile(work / "one/a.txt", "hello\n");
     WriteFile(work / "one/b.txt", "other\n");
@@ -42,7 +42,8 @@ protected:
   std::string ExpectedSection() const {
     const std::string sep(1, Under().separator());
     return "\r\nDUPEHUNT comparing log:\r\n \r\n" + Path(work / "one") + sep + "a.txt\r\n" +
-           Path(work / "two") + sep + "deep" + sep + "a.txt\r\n \r\nSummary:\r\n"
+           Path(work / "two") + sep + "deep" + sep +
+           "a.txt\r\n \r\nSummary:\r\n"
            "  Total files..........4\r\n"
            "    Empty files........1\r\n"
            "  Duplicated files.....2\r\n"
@@ -85,7 +86,11 @@ TEST_F(FinderRunTest, ExitCodesAndFatalReportsOnStandardOutput) {
        121,
        "[EXECUTION ERROR]\r\nLog file already opened in TLogOutput::AppendFile().\r\n",
        ""},
-      {"log file in a missing directory", {"/L=" + Path(work / "missing/log.txt"), "one"}, 2, "", "-"},
+      {"log file in a missing directory",
+       {"/L=" + Path(work / "missing/log.txt"), "one"},
+       2,
+       "",
+       "-"},
       {"start path not found: nothing compared", {"one", "nowhere", "/L=log.txt"}, 0, "", ""},
       {"relative start paths", {"one", "two", "/L=log.txt"}, 0, "", ExpectedSection()},
   };

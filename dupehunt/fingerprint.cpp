@@ -102,21 +102,28 @@ bool BeginRead(uint64_t length) {
   return true;
 }
 
-// Reads length bytes at offset of file into buffer: kFailed when the file
-// cannot be opened or delivers fewer bytes. SearchFailed is set, and kAborted
-// returned, when the file's record cannot be read back.
-TRead ReadRegion(uint32_t file, uint64_t offset, size_t length, unsigned char* buffer) {
+// Reads length bytes at offset of file into buffer and, when tailLength is
+// not 0, tailLength bytes at tailOffset right after them, through one open:
+// kFailed when the file cannot be opened or delivers fewer bytes.
+// SearchFailed is set, and kAborted returned, when the file's record cannot
+// be read back.
+TRead ReadRegion(uint32_t file, uint64_t offset, size_t length, unsigned char* buffer,
+                 uint64_t tailOffset = 0, size_t tailLength = 0) {
   if (!ReadPath(file)) {
     SearchFailed = 1;
     return TRead::kAborted;
   }
-  if (!BeginRead(length)) return TRead::kAborted;
+  if (!BeginRead(length + tailLength)) return TRead::kAborted;
   int handle = FileOpenRead(Path.c_str());
   if (handle < 0) return TRead::kFailed;
   long long got = offset == 0 ? FileRead(handle, buffer, length)
                               : FileReadAt(handle, buffer, length, offset);
+  bool whole = got == static_cast<long long>(length);
+  if (whole && tailLength != 0)
+    whole = FileReadAt(handle, buffer + length, tailLength, tailOffset) ==
+            static_cast<long long>(tailLength);
   FileClose(handle);
-  return got == static_cast<long long>(length) ? TRead::kOk : TRead::kFailed;
+  return whole ? TRead::kOk : TRead::kFailed;
 }
 
 // The state of one size being sorted.
@@ -137,21 +144,24 @@ bool ByHashThenFile(const TPrint& a, const TPrint& b) {
 
 bool ByFile(const TPrint& a, const TPrint& b) { return a.file < b.file; }
 
-// Replaces the hash of every file by that of length bytes at offset; drops
-// (and marks unknown) the files that cannot be read. Returns the number kept
-// in *kept. false on ESC or an unreadable table.
-bool Fingerprint(TSizeClass* c, TPrint* prints, uint32_t count, uint64_t offset, size_t length,
-                 uint32_t* kept) {
+// Sets the hash of every file to that of its first block and, when it is
+// longer, of its last block, both read through one open; drops (and marks
+// unknown) the files that cannot be read. Returns the number kept in *kept.
+// false on ESC or an unreadable table.
+bool FingerprintEnds(TSizeClass* c, TPrint* prints, uint32_t count, uint32_t* kept) {
+  const size_t first = c->size < kFingerprintBlock ? static_cast<size_t>(c->size) : kFingerprintBlock;
+  const size_t last = c->size > kFingerprintBlock ? kFingerprintBlock : 0;
   uint32_t out = 0;
   for (uint32_t k = 0; k < count; k++) {
-    TRead read = ReadRegion(prints[k].file, offset, length, CompareBufferA);
+    TRead read =
+        ReadRegion(prints[k].file, 0, first, CompareBufferA, c->size - last, last);
     if (read == TRead::kAborted) return false;
     if (read == TRead::kFailed) {
       MarkUnknown(c, prints[k].file);
       continue;
     }
     prints[out].file = prints[k].file;
-    prints[out].hash = XXH3_64bits(CompareBufferA, length);
+    prints[out].hash = XXH3_64bits(CompareBufferA, first + last);
     out++;
   }
   *kept = out;
@@ -237,29 +247,17 @@ bool SplitByContent(TSizeClass* c, TPrint* prints, uint32_t count) {
   return finished;
 }
 
-// Splits prints[0, count) into runs of equal hashes; a file alone in its run
-// is different from every other file of its size, the others go on to stage.
-enum class TStage { kLastBlock, kContent };
-bool SplitByHash(TSizeClass* c, TPrint* prints, uint32_t count, TStage next);
-
-bool RunStage(TSizeClass* c, TPrint* prints, uint32_t count, TStage stage) {
-  if (stage == TStage::kLastBlock && c->size > kFingerprintBlock) {
-    uint32_t kept = 0;
-    if (!Fingerprint(c, prints, count, c->size - kFingerprintBlock, kFingerprintBlock, &kept))
-      return false;
-    return SplitByHash(c, prints, kept, TStage::kContent);
-  }
-  return SplitByContent(c, prints, count);
-}
-
-bool SplitByHash(TSizeClass* c, TPrint* prints, uint32_t count, TStage next) {
+// Splits prints[0, count) into runs of equal fingerprints: a file alone in
+// its run is different from every other file of its size, the others go on
+// to the content pass.
+bool SplitByHash(TSizeClass* c, TPrint* prints, uint32_t count) {
   std::sort(prints, prints + count, ByHashThenFile);
   for (uint32_t a = 0, b = 0; a < count; a = b) {
     for (b = a + 1; b < count && prints[b].hash == prints[a].hash; b++) {
     }
     if (b - a == 1) {
       c->eqNext[prints[a].file] = kNoLink;
-    } else if (!RunStage(c, prints + a, b - a, next)) {
+    } else if (!SplitByContent(c, prints + a, b - a)) {
       return false;
     }
   }
@@ -281,10 +279,8 @@ bool ClassifySizeClass(uint32_t head, uint64_t size, const uint32_t* sizeNext, u
   } else {
     uint32_t k = 0;
     for (uint32_t f = head; f != kNoLink; f = sizeNext[f]) prints[k++].file = f;
-    const size_t first = size < kFingerprintBlock ? static_cast<size_t>(size) : kFingerprintBlock;
     uint32_t kept = 0;
-    finished = Fingerprint(&c, prints, count, 0, first, &kept) &&
-               SplitByHash(&c, prints, kept, TStage::kLastBlock);
+    finished = FingerprintEnds(&c, prints, count, &kept) && SplitByHash(&c, prints, kept);
     delete[] prints;
   }
   if (finished && c.mixed)

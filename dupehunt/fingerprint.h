@@ -1,6 +1,6 @@
-// Sorting the files of one size into sets of identical contents: cheap
-// fingerprints first (the first block, then the last block), then one pass
-// over the whole contents of whatever still agrees.
+// Sorting the files of one size into sets of identical contents:
+// a cheap fingerprint first (the first and the last block, read through one
+// open), then one pass over the whole contents of whatever still agrees.
 #pragma once
 
 #include <cstdint>

@@ -86,9 +86,9 @@ int RunScan(char** startPaths) {
   if (AllocBlocks(kRunBlocks, reinterpret_cast<void**>(&FileSizes), tableBytes,
                   reinterpret_cast<void**>(&RecordOffsets), tableBytes,
                   reinterpret_cast<void**>(&CompareBufferA), CompareBufferSize,
-                  reinterpret_cast<void**>(&CompareBufferB),
-                  CompareBufferSize) < kRunBlocks) {
-    ExitProgram(110, "Not enough memory! I need about 256 kb.\n", static_cast<const char*>(nullptr));
+                  reinterpret_cast<void**>(&CompareBufferB), CompareBufferSize) < kRunBlocks) {
+    ExitProgram(110, "Not enough memory! I need about 256 kb.\n",
+                static_cast<const char*>(nullptr));
   }
 
   TempFileHandle = OpenTempFile(&TempFileName);

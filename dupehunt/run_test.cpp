@@ -15,7 +15,7 @@
 namespace {
 
 class RunScanTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     // Forked, so the child writes into this test's directories.
     GTEST_FLAG_SET(death_test_style, "fast");

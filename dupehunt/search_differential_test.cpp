@@ -110,12 +110,12 @@ void GenerateTree(const std::string& root, unsigned seed, bool unreadable) {
   for (unsigned k = 0, n = 1 + below(6); k < n; k++)
     dirs.push_back(dirs[below(static_cast<unsigned>(dirs.size()))] + "/d" + std::to_string(k));
   for (const std::string& d : dirs) MakeDirs(d);
-  const size_t sizes[] = {0,    1,    17,   1023, 1024, 1025,  4095,  4096,
+  const size_t sizes[] = {0,    1,    17,   1023, 1024, 1025,  4095, 4096,
                           4097, 5000, 8191, 8192, 8193, 20000, 70000};
   int fileNumber = 0;
   auto place = [&](const std::string& content) {
-    std::string path = dirs[below(static_cast<unsigned>(dirs.size()))] + "/f" +
-                       std::to_string(fileNumber++);
+    std::string path =
+        dirs[below(static_cast<unsigned>(dirs.size()))] + "/f" + std::to_string(fileNumber++);
     WriteFile(path, content);
     if (unreadable && !content.empty() && below(8) == 0) chmod(path.c_str(), 0);
   };

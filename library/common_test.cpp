@@ -1,10 +1,10 @@
+#include "library/common.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-#include "library/common.h"
 
 // Lets an impossible allocation fail with nullptr under AddressSanitizer too,
 // as it does without it.

@@ -3,7 +3,7 @@
 #pragma once
 
 class TOutput {
-public:
+ public:
   // Numbers are written in signed (or unsigned) decimal through the
   // stream's own text insertion.
   virtual TOutput& operator<<(long value);
@@ -14,13 +14,13 @@ public:
   TOutput& operator<<(unsigned long long value);
   TOutput& operator<<(unsigned value) { return *this << static_cast<unsigned long>(value); }
 
-protected:
+ protected:
   ~TOutput() = default;
 };
 
 // Standard output, in text mode (LF as CR LF).
 class TStdOutput : public TOutput {
-public:
+ public:
   using TOutput::operator<<;
   TOutput& operator<<(const char* text) override;
   TOutput& operator<<(char c) override;
@@ -28,7 +28,7 @@ public:
 
 // The console device; LF goes out as CR LF. Quiet silences it.
 class TConsoleOutput : public TOutput {
-public:
+ public:
   using TOutput::operator<<;
   TOutput& operator<<(const char* text) override;
   TOutput& operator<<(char c) override;
@@ -38,14 +38,14 @@ public:
 
   int Quiet = 0;
 
-protected:
+ protected:
   // One character to the console, LF as CR LF, unless Quiet.
   void WriteConsole(char c);
 };
 
 // The console, and the log file while one is attached (append, text mode).
 class TLogOutput : public TConsoleOutput {
-public:
+ public:
   using TOutput::operator<<;
   TLogOutput() = default;
   TLogOutput(const TLogOutput&) = delete;
@@ -66,7 +66,7 @@ public:
 
   int LogHandle = -1;
 
-private:
+ private:
   void WriteLog(const char* data, unsigned long size);
   int LogWriteFailed = 0;
 };

@@ -30,8 +30,7 @@ int Run(const char* scenario, const char* file) {
   if (!strcmp(scenario, "text")) {
     Out << "a\nb";
   } else if (!strcmp(scenario, "numbers")) {
-    Out << -2147483648L << ' ' << 0 << ' ' << 7L << ' ' << -1 << ' '
-        << 18446744073709551615ULL;
+    Out << -2147483648L << ' ' << 0 << ' ' << 7L << ' ' << -1 << ' ' << 18446744073709551615ULL;
   } else if (!strcmp(scenario, "empty")) {
     Log.AppendFile(file);
     Log << "";

@@ -47,8 +47,8 @@ const StreamCase kStreamCases[] = {
     {"append-twice", "", "kept\r\n",
      "[EXECUTION ERROR]\r\nLog file already opened in TLogOutput::AppendFile().\r\n", "kept\r\n",
      121},
-    {"append-close-cycle", "", "1\r\n2\r\n",
-     "first=0\r\nclose=0\r\nclose-again=0\r\nsecond=0\r\n", "1\r\n2\r\n", 0},
+    {"append-close-cycle", "", "1\r\n2\r\n", "first=0\r\nclose=0\r\nclose-again=0\r\nsecond=0\r\n",
+     "1\r\n2\r\n", 0},
     {"spinner", "", "|\r/\r-\r\\\r|\r", "", "", 0},
     {"exit-memory", "", "before\r\n",
      "[EXECUTION ERROR]\r\nNot enough memory! I need about 256 kb.\r\n", "before\r\n", 110},
@@ -156,10 +156,7 @@ std::string ExpectedPaged(const PagedCase& c) {
 
 TEST(Pager, PausesAfterEveryScreenfulAndOnceAfterTheText) {
   const PagedCase cases[] = {
-      {Lines(50), {23, 46, 0}},
-      {Lines(23), {23}},
-      {Lines(23, "more"), {23}},
-      {"", {0}},
+      {Lines(50), {23, 46, 0}}, {Lines(23), {23}}, {Lines(23, "more"), {23}}, {"", {0}},
       {"no line end", {0}},
   };
   for (const PagedCase& c : cases) {

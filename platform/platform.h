@@ -97,9 +97,9 @@ struct FileIdentity {
 struct DirEntry {
   std::string name;
   EntryKind kind = EntryKind::kOther;
-  uint64_t size = 0;         // files only
-  FileIdentity identity;     // files only
-  uint64_t links = 1;        // files only: number of hard links
+  uint64_t size = 0;      // files only
+  FileIdentity identity;  // files only
+  uint64_t links = 1;     // files only: number of hard links
 };
 
 // Opens a directory for enumeration. parent is kCurrentDir or a handle from

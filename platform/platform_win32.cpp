@@ -9,8 +9,6 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
 #include <conio.h>
 #include <direct.h>
 #include <errno.h>
@@ -18,6 +16,7 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <climits>
 #include <cstdio>
@@ -37,7 +36,7 @@ namespace {
 
 template <typename T>
 class HandleTable {
-public:
+ public:
   T* Get(int handle) const {
     return handle >= 0 && static_cast<size_t>(handle) < Size ? Items[handle] : nullptr;
   }
@@ -64,7 +63,7 @@ public:
     return item;
   }
 
-private:
+ private:
   T** Items = nullptr;
   size_t Size = 0;
 };
@@ -86,8 +85,7 @@ int ConsoleInput = -1;  // -1: not yet known, 0: no console to read, 1: there is
 bool HasConsoleInput() {
   if (ConsoleInput < 0) {
     HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ConsoleInput = in != INVALID_HANDLE_VALUE ? 1 : 0;
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   }

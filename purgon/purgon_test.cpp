@@ -304,7 +304,8 @@ TEST(PurgonTest, DeletesWhatEachLineNamesAndReportsTheRest) {
     SCOPED_TRACE(c.what);
     if ((c.needs == kExactNames && !under.exactNames()) ||
         (c.needs == kSymbolicLinks && !under.symbolicLinks())) {
-      std::printf("case \"%s\" skipped: the %s build sees names differently\n", c.what, under.name());
+      std::printf("case \"%s\" skipped: the %s build sees names differently\n", c.what,
+                  under.name());
       continue;
     }
     TempDir tmp;
@@ -313,7 +314,8 @@ TEST(PurgonTest, DeletesWhatEachLineNamesAndReportsTheRest) {
     for (const Entry& entry : c.entries) Create(work, entry);
     const std::string workPath = under.Path(work);
     WriteFile(tmp / "list.txt", Replace(c.list, "{work}", workPath));
-    ExpectOutput(RunPurgon({under.Path(tmp / "list.txt")}, work), Replace(c.expected, "{work}", workPath), 0);
+    ExpectOutput(RunPurgon({under.Path(tmp / "list.txt")}, work),
+                 Replace(c.expected, "{work}", workPath), 0);
     for (const std::string& name : c.gone) EXPECT_FALSE(FileExists(work + "/" + name)) << name;
     for (const std::string& name : c.kept) EXPECT_TRUE(FileExists(work + "/" + name)) << name;
   }

@@ -2,7 +2,6 @@
 // inputs: the same list file gives the same Purgon32 output, the same tree
 // gives the same log but for the spelling of paths (drive and separator).
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
@@ -34,7 +33,7 @@ std::string Respelled(std::string text, const std::string& root) {
 }
 
 class CrossBuildTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     if (!Wine().wine()) GTEST_SKIP() << "runs only with DUPEHUNT_WIN32_DIR set";
   }
@@ -52,7 +51,8 @@ TEST_F(CrossBuildTest, SameListGivesTheSameOutputAndLeavesTheSameFiles) {
       "a\n"
       "x\0y\n"
       "*\n"
-      "d\032e\n", 37);
+      "d\032e\n",
+      37);
   std::vector<std::string> left[2];
   std::string out[2];
   int code[2];

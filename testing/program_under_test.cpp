@@ -58,13 +58,12 @@ std::string ProgramUnderTest::Path(const std::string& path) const {
   return !path.empty() && path[0] == '/' ? "Z:" + converted : converted;
 }
 
-size_t ProgramUnderTest::longestPath() const {
-  return wine() ? kWin32LongestPath : kLongestPath;
-}
+size_t ProgramUnderTest::longestPath() const { return wine() ? kWin32LongestPath : kLongestPath; }
 
 RunResult ProgramUnderTest::Run(Program program, RunOptions options) const {
   if (!wine()) {
-    options.args.insert(options.args.begin(), program == Program::kDupehunt ? DUPEHUNT_PATH : PURGON_PATH);
+    options.args.insert(options.args.begin(),
+                        program == Program::kDupehunt ? DUPEHUNT_PATH : PURGON_PATH);
     if (options.tempDir.empty()) {
       options.env.emplace_back("TEMP", "");
       options.env.emplace_back("TMP", "");

@@ -14,7 +14,7 @@
 enum class Program { kDupehunt, kPurgon };
 
 class ProgramUnderTest {
-public:
+ public:
   // The build chosen by the environment of this test process.
   static const ProgramUnderTest& Current();
   // The native build, whatever the environment says.
@@ -49,7 +49,7 @@ public:
   // returned: result.console is empty.
   RunResult Run(Program program, RunOptions options) const;
 
-private:
+ private:
   explicit ProgramUnderTest(std::string win32Dir) : Win32Dir(std::move(win32Dir)) {}
   std::string Win32Dir;  // empty: the native build
 };

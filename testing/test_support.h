@@ -8,7 +8,7 @@
 // everything below it when the object goes away (also after a failed
 // assertion); permissions are restored first so that nothing is left behind.
 class TempDir {
-public:
+ public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
   // path() + "/" + relative
   std::string operator/(const std::string& relative) const;
 
-private:
+ private:
   std::string Path;
 };
 

@@ -73,7 +73,8 @@ for corpus in $corpora; do
     : >"$work/times"
     for ((r = 0; r < runs; r++)); do
       rm -f "$work/out"
-      (cd "$work" && /usr/bin/time -f '%e %U %S %M' -o "$work/t" bash -c "$cmd") 2>/dev/null || true
+      # time runs inside the shell: its peak is then that of the tool, not of bash.
+      (cd "$work" && bash -c "exec /usr/bin/time -f '%e %U %S %M' -o $work/t $cmd") 2>/dev/null || true
       tail -n 1 "$work/t" >>"$work/times"
     done
     w=$(awk '{print $1}' "$work/times" | median)

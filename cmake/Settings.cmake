@@ -19,3 +19,12 @@ function(dupehunt_add_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# The programs carry the C++ run-time with them: no shared libstdc++ to load
+# keeps a small run's memory at about half. Sanitizer builds keep the shared
+# run-time, which the sanitizers expect.
+add_library(program_options INTERFACE)
+target_link_libraries(program_options INTERFACE project_options)
+if(NOT WIN32 AND NOT DUPEHUNT_SANITIZE)
+  target_link_options(program_options INTERFACE -static-libstdc++ -static-libgcc)
+endif()

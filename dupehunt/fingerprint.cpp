@@ -116,8 +116,8 @@ TRead ReadRegion(uint32_t file, uint64_t offset, size_t length, unsigned char* b
   if (!BeginRead(length + tailLength)) return TRead::kAborted;
   int handle = FileOpenRead(Path.c_str());
   if (handle < 0) return TRead::kFailed;
-  long long got = offset == 0 ? FileRead(handle, buffer, length)
-                              : FileReadAt(handle, buffer, length, offset);
+  long long got =
+      offset == 0 ? FileRead(handle, buffer, length) : FileReadAt(handle, buffer, length, offset);
   bool whole = got == static_cast<long long>(length);
   if (whole && tailLength != 0)
     whole = FileReadAt(handle, buffer + length, tailLength, tailOffset) ==
@@ -149,12 +149,12 @@ bool ByFile(const TPrint& a, const TPrint& b) { return a.file < b.file; }
 // unknown) the files that cannot be read. Returns the number kept in *kept.
 // false on ESC or an unreadable table.
 bool FingerprintEnds(TSizeClass* c, TPrint* prints, uint32_t count, uint32_t* kept) {
-  const size_t first = c->size < kFingerprintBlock ? static_cast<size_t>(c->size) : kFingerprintBlock;
+  const size_t first =
+      c->size < kFingerprintBlock ? static_cast<size_t>(c->size) : kFingerprintBlock;
   const size_t last = c->size > kFingerprintBlock ? kFingerprintBlock : 0;
   uint32_t out = 0;
   for (uint32_t k = 0; k < count; k++) {
-    TRead read =
-        ReadRegion(prints[k].file, 0, first, CompareBufferA, c->size - last, last);
+    TRead read = ReadRegion(prints[k].file, 0, first, CompareBufferA, c->size - last, last);
     if (read == TRead::kAborted) return false;
     if (read == TRead::kFailed) {
       MarkUnknown(c, prints[k].file);
@@ -199,17 +199,17 @@ bool SplitChunk(TSizeClass* c, TPrint* prints, uint32_t* begin, uint32_t* end, u
       MarkUnknown(c, prints[k].file);
       prints[k].hash = kUnreadable;
     } else {
-      prints[k].hash =
-          std::equal(CompareBufferA, CompareBufferA + length, CompareBufferB) ? kSameAsLeader
-                                                                              : kOtherThanLeader;
+      prints[k].hash = std::equal(CompareBufferA, CompareBufferA + length, CompareBufferB)
+                           ? kSameAsLeader
+                           : kOtherThanLeader;
     }
   }
   TPrint* first = prints + *begin;
-  TPrint* readable = std::stable_partition(
-      first, prints + *end, [](const TPrint& p) { return p.hash != kUnreadable; });
+  TPrint* readable = std::stable_partition(first, prints + *end,
+                                           [](const TPrint& p) { return p.hash != kUnreadable; });
   *end = static_cast<uint32_t>(readable - prints);
-  TPrint* other = std::stable_partition(
-      first, readable, [](const TPrint& p) { return p.hash == kSameAsLeader; });
+  TPrint* other = std::stable_partition(first, readable,
+                                        [](const TPrint& p) { return p.hash == kSameAsLeader; });
   *split = static_cast<uint32_t>(other - prints);
   return true;
 }

@@ -149,8 +149,9 @@ bool SearchFromAnchor(TSearch* s, uint32_t i) {
   bool anchorRead = false;
 
   uint32_t j = setOnly ? partner : linked ? s->sizeNext[i] : i + 1;
-  for (; j != kNoLink && j < FileCount;
-       j = setOnly ? s->eqNext[j] & kLinkIndexMask : linked ? s->sizeNext[j] : j + 1) {
+  for (; j != kNoLink && j < FileCount; j = setOnly  ? s->eqNext[j] & kLinkIndexMask
+                                            : linked ? s->sizeNext[j]
+                                                     : j + 1) {
     if (FileSizes[j] != size) continue;  // another size, or grouped already
     const bool decided = linked && IsKnown(anchorLink) && IsKnown(s->eqNext[j]);
     if (decided) {

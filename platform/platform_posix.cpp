@@ -392,10 +392,8 @@ int FileOpenRead(const char* path) {
   if (fstat(fd, &st) != 0) return CloseAfterFailure(fd, errno);
   // Only a regular file: a FIFO or device put under the name since the scan
   // must not block the reader.
+  // O_NONBLOCK stays: it has no effect on a regular file's reads.
   if (!S_ISREG(st.st_mode)) return CloseAfterFailure(fd, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return CloseAfterFailure(fd, errno);
   SetTextHandle(fd, false);
   return fd;
 }

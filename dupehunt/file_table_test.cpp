@@ -25,27 +25,6 @@ namespace {
 
 constexpr uint32_t kTestCapacity = 1000;
 
-// One environment variable, put back as it was when the guard goes away.
-class EnvGuard {
- public:
-  explicit EnvGuard(const char* name) : Name(name) {
-    const char* value = getenv(name);
-    Had = value != nullptr;
-    if (Had) Old = value;
-  }
-  ~EnvGuard() {
-    if (Had)
-      setenv(Name.c_str(), Old.c_str(), 1);
-    else
-      unsetenv(Name.c_str());
-  }
-
- private:
-  std::string Name;
-  std::string Old;
-  bool Had = false;
-};
-
 // Removes a tree with descriptor-relative calls, so that paths longer than
 // the platform's limit go too.
 void RemoveTreeAt(int parent, const char* name) {
@@ -97,11 +76,8 @@ class FileTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFileTable();
-    Sizes.assign(kTestCapacity, 0);
-    Offsets.assign(kTestCapacity, 0);
-    FileSizes = Sizes.data();
-    RecordOffsets = Offsets.data();
     MaxFiles = kTestCapacity;
+    ASSERT_TRUE(AllocRunBlocks());
     MakeDirs(Dir / "tmp");
     MakeDirs(Tree());
     TempFileHandle = FileCreateTemp((Dir / "tmp").c_str(), TempFilePrefix, &TempName);
@@ -114,8 +90,7 @@ class FileTableTest : public ::testing::Test {
     ReleaseSavedDir(SavedDir);
     if (TempFileHandle >= 0) FileClose(TempFileHandle);
     TempFileHandle = -1;
-    FileSizes = nullptr;
-    RecordOffsets = nullptr;
+    ReleaseRunBlocks();
     MaxFiles = kMaxFiles;
     ResetFileTable();
   }
@@ -146,8 +121,6 @@ class FileTableTest : public ::testing::Test {
 
   TempDir Dir;
   std::string TempName;
-  std::vector<uint64_t> Sizes;
-  std::vector<uint64_t> Offsets;
   int SavedDir = -1;
 };
 
@@ -517,14 +490,13 @@ TEST_F(FileTableTest, DirectoryWhosePathCannotBeReadIsReportedAndPassedBy) {
 using OpenTempFileTest = FileTableTest;
 
 TEST_F(OpenTempFileTest, ChoosesTempThenTmpThenTheProgramsDirectory) {
-  EnvGuard temp("TEMP"), tmp("TMP"), tmpdir("TMPDIR");
   char** savedArgs = ArgVector;
   const std::string a = Dir / "a", b = Dir / "b", prog = Dir / "prog", fallback = Dir / "fallback";
   for (const std::string& d : {a, b, prog, fallback}) MakeDirs(d);
+  ScopedEnv tmpdir("TMPDIR", fallback.c_str());
   std::string programPath = prog + "/dupehunt";
   char* args[] = {&programPath[0], nullptr};
   ArgVector = args;
-  setenv("TMPDIR", fallback.c_str(), 1);
   ASSERT_EQ(ChangeDir(Dir.path().c_str()), 0);
 
   const char* unset = nullptr;
@@ -544,14 +516,7 @@ TEST_F(OpenTempFileTest, ChoosesTempThenTmpThenTheProgramsDirectory) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    if (c.temp)
-      setenv("TEMP", c.temp, 1);
-    else
-      unsetenv("TEMP");
-    if (c.tmp)
-      setenv("TMP", c.tmp, 1);
-    else
-      unsetenv("TMP");
+    ScopedEnv temp("TEMP", c.temp), tmp("TMP", c.tmp);
     char* name = nullptr;
     int handle = OpenTempFile(&name);
     ASSERT_GE(handle, 0);
@@ -570,14 +535,11 @@ TEST_F(OpenTempFileTest, ChoosesTempThenTmpThenTheProgramsDirectory) {
 }
 
 TEST_F(OpenTempFileTest, ProgramWithoutDirectoryLeavesTheChoiceToThePlatform) {
-  EnvGuard temp("TEMP"), tmp("TMP"), tmpdir("TMPDIR");
+  ScopedEnv temp("TEMP", nullptr), tmp("TMP", nullptr), tmpdir("TMPDIR", (Dir / "tmp").c_str());
   char** savedArgs = ArgVector;
   char program[] = "dupehunt";
   char* args[] = {program, nullptr};
   ArgVector = args;
-  unsetenv("TEMP");
-  unsetenv("TMP");
-  setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
   char* name = nullptr;
   int handle = OpenTempFile(&name);
   ArgVector = savedArgs;
@@ -590,12 +552,11 @@ TEST_F(OpenTempFileTest, ProgramWithoutDirectoryLeavesTheChoiceToThePlatform) {
 }
 
 TEST_F(OpenTempFileTest, SkipsTakenNamesAndNeverFollowsAPlantedLink) {
-  EnvGuard temp("TEMP");
   const std::string d = Dir / "shared";
   WriteFile(d + "/~ZORB1", "someone else's");
   ASSERT_EQ(symlink((d + "/target").c_str(), (d + "/~ZORB2").c_str()), 0);
   ASSERT_EQ(symlink((d + "/~ZORB1").c_str(), (d + "/~ZORB3").c_str()), 0);
-  setenv("TEMP", d.c_str(), 1);
+  ScopedEnv temp("TEMP", d.c_str());
   char* name = nullptr;
   int handle = OpenTempFile(&name);
   ASSERT_GE(handle, 0);

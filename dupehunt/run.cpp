@@ -22,20 +22,6 @@ bool IsLogOption(const char* argument) {
   return argument[0] == '/' && (argument[1] == 'L' || argument[1] == 'l') && argument[2] == '=';
 }
 
-// FileSizes, RecordOffsets and the two comparison buffers.
-constexpr int kRunBlocks = 4;
-
-void ReleaseRunBlocks() {
-  free(FileSizes);
-  free(RecordOffsets);
-  free(CompareBufferA);
-  free(CompareBufferB);
-  FileSizes = nullptr;
-  RecordOffsets = nullptr;
-  CompareBufferA = nullptr;
-  CompareBufferB = nullptr;
-}
-
 // Closes and deletes the temporary file and forgets its name.
 void RemoveTempFile() {
   if (TempFileHandle >= 0) {
@@ -80,13 +66,29 @@ int FailOnTempFile() {
 
 }  // namespace
 
+bool AllocRunBlocks() {
+  constexpr int kRunBlocks = 4;
+  const size_t tableBytes = static_cast<size_t>(MaxFiles) * sizeof(uint64_t);
+  return AllocBlocks(kRunBlocks, reinterpret_cast<void**>(&FileSizes), tableBytes,
+                     reinterpret_cast<void**>(&RecordOffsets), tableBytes,
+                     reinterpret_cast<void**>(&CompareBufferA), CompareBufferSize,
+                     reinterpret_cast<void**>(&CompareBufferB), CompareBufferSize) == kRunBlocks;
+}
+
+void ReleaseRunBlocks() {
+  free(FileSizes);
+  free(RecordOffsets);
+  free(CompareBufferA);
+  free(CompareBufferB);
+  FileSizes = nullptr;
+  RecordOffsets = nullptr;
+  CompareBufferA = nullptr;
+  CompareBufferB = nullptr;
+}
+
 int RunScan(char** startPaths) {
   ResetFileTable();
-  const size_t tableBytes = static_cast<size_t>(MaxFiles) * sizeof(uint64_t);
-  if (AllocBlocks(kRunBlocks, reinterpret_cast<void**>(&FileSizes), tableBytes,
-                  reinterpret_cast<void**>(&RecordOffsets), tableBytes,
-                  reinterpret_cast<void**>(&CompareBufferA), CompareBufferSize,
-                  reinterpret_cast<void**>(&CompareBufferB), CompareBufferSize) < kRunBlocks) {
+  if (!AllocRunBlocks()) {
     ExitProgram(110, "Not enough memory! I need about 256 kb.\n",
                 static_cast<const char*>(nullptr));
   }

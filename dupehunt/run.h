@@ -14,6 +14,12 @@ extern char** ArgVector;
 constexpr int kExitLogIncomplete = 3;
 constexpr int kExitTempFileFailed = 4;
 
+// Allocates FileSizes and RecordOffsets (MaxFiles entries each) and the two
+// comparison buffers, all or none: false when memory ran short.
+bool AllocRunBlocks();
+// Frees what AllocRunBlocks obtained and sets the four pointers to nullptr.
+void ReleaseRunBlocks();
+
 // Runs the scan of every start path (nullptr-terminated) and the search.
 // Returns 0, or kExitTempFileFailed when the table could not be written.
 int RunScan(char** startPaths);

@@ -31,6 +31,29 @@ std::vector<std::string> TreeListing(const std::string& dir) {
   return all;
 }
 
+// Runs the fault-injecting finder in work with args and faults, in line mode
+// with echo, and sends signal once an injected fault reports that it waits.
+RunResult RunUntilFaultWaits(const TempDir& work, const TempDir& temp,
+                             const std::vector<std::string>& args, const std::string& faults,
+                             int signal) {
+  RunOptions options;
+  options.args = {DUPEHUNT_FAULTY_PATH};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.cwd = work.path();
+  options.tempDir = temp.path();
+  options.env = {{"DUPEHUNT_FAULTS", faults}};
+  options.cookedInput = true;
+  options.actions = {{"[fault: waiting]", "", signal, 0}};
+  return RunProgram(options);
+}
+
+// The run ended by signal and left the terminal with the settings it had.
+void ExpectEndedBySignal(const RunResult& r, int signal) {
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.signal, signal);
+  EXPECT_TRUE(r.terminalRestored);
+}
+
 TEST(Interrupt, DuringTheWalkEndsByTheSignalAndLeavesNothingBehind) {
   // The walk stops at a directory until a flag file appears, which never
   // does: the signal lands while the run is inside the walk, after the first
@@ -41,17 +64,9 @@ TEST(Interrupt, DuringTheWalkEndsByTheSignalAndLeavesNothingBehind) {
   const std::vector<std::string> before = TreeListing(work / "t");
   for (int signal : kSignals) {
     SCOPED_TRACE(signal);
-    RunOptions options;
-    options.args = {DUPEHUNT_FAULTY_PATH, "t", "/L=log.txt"};
-    options.cwd = work.path();
-    options.tempDir = temp.path();
-    options.env = {{"DUPEHUNT_FAULTS", "dir-open:match=sub:await=" + (work / "never")}};
-    options.cookedInput = true;
-    options.actions = {{"[fault: waiting]", "", signal, 0}};
-    RunResult r = RunProgram(options);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, signal);
-    EXPECT_TRUE(r.terminalRestored);
+    RunResult r = RunUntilFaultWaits(work, temp, {"t", "/L=log.txt"},
+                                     "dir-open:match=sub:await=" + (work / "never"), signal);
+    ExpectEndedBySignal(r, signal);
     EXPECT_EQ(ListDir(temp.path()), std::vector<std::string>()) << "temporary file left behind";
     EXPECT_EQ(TreeListing(work / "t"), before);
     EXPECT_EQ(ReadFile(work / "log.txt"), "") << "nothing reaches the log before the search";
@@ -71,19 +86,11 @@ TEST(Interrupt, DuringAComparisonKeepsTheLogWholeLines) {
   for (int signal : kSignals) {
     SCOPED_TRACE(signal);
     remove((work / "log.txt").c_str());
-    RunOptions options;
-    // Start paths in this order put the small pair first in the table.
-    options.args = {DUPEHUNT_FAULTY_PATH, "t/1", "t/2", "t/big", "/L=log.txt"};
-    options.cwd = work.path();
-    options.tempDir = temp.path();
-    // The first read of the big files waits for a flag that never comes.
-    options.env = {{"DUPEHUNT_FAULTS", "read:match=big:await=" + (work / "never")}};
-    options.cookedInput = true;
-    options.actions = {{"[fault: waiting]", "", signal, 0}};
-    RunResult r = RunProgram(options);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, signal);
-    EXPECT_TRUE(r.terminalRestored);
+    // Start paths in this order put the small pair first in the table; the
+    // first read of the big files waits for a flag that never comes.
+    RunResult r = RunUntilFaultWaits(work, temp, {"t/1", "t/2", "t/big", "/L=log.txt"},
+                                     "read:match=big:await=" + (work / "never"), signal);
+    ExpectEndedBySignal(r, signal);
     EXPECT_EQ(ListDir(temp.path()), std::vector<std::string>()) << "temporary file left behind";
     const std::string log = ReadFile(work / "log.txt");
     EXPECT_EQ(log, Crlf("\nDUPEHUNT comparing log:\n \n" + work.path() + "/t/1/small\n" +
@@ -110,9 +117,7 @@ TEST(Interrupt, DuringThePagersWaitEndsByTheSignal) {
     // The pager's prompt begins with these bytes (code page 866).
     options.actions = {{"\x8d\xa0\xa6\xac\xa8\xe2\xa5", "", signal, 0}};
     RunResult r = RunProgram(options);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, signal);
-    EXPECT_TRUE(r.terminalRestored);
+    ExpectEndedBySignal(r, signal);
     EXPECT_EQ(ListDir(work.path()), std::vector<std::string>{"text"});
   }
 }

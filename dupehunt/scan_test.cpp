@@ -40,16 +40,23 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 // Runs in a fresh work directory (the trees) with its own temporary directory.
 class ScanTest : public ::testing::Test {
  protected:
-  RunResult Run(const std::vector<std::string>& args, std::vector<TerminalAction> actions = {},
-                const std::vector<std::string>& prefix = {}) {
+  // Runs the finder with args in cwd, after the words of prefix when given.
+  RunResult RunIn(const std::string& cwd, const std::vector<std::string>& args,
+                  std::vector<TerminalAction> actions = {},
+                  const std::vector<std::string>& prefix = {}) {
     RunOptions options;
     options.args = prefix;
     options.args.push_back(DUPEHUNT_PATH);
     for (const std::string& arg : args) options.args.push_back(arg);
-    options.cwd = Work.path();
+    options.cwd = cwd;
     options.tempDir = Temp.path();
     options.actions = std::move(actions);
     return RunProgram(options);
+  }
+
+  RunResult Run(const std::vector<std::string>& args, std::vector<TerminalAction> actions = {},
+                const std::vector<std::string>& prefix = {}) {
+    return RunIn(Work.path(), args, std::move(actions), prefix);
   }
 
   std::string W(const std::string& relative) const { return Work / relative; }
@@ -61,6 +68,11 @@ class ScanTest : public ::testing::Test {
 std::string Total(uint32_t files) { return "Total: " + std::to_string(files) + " file(s)\r\n"; }
 
 TEST_F(ScanTest, TotalCountsEveryDistinctFileOnce) {
+  // t/a and t/sub/b.
+  const auto fileAndSubFile = [](const std::string& t) {
+    WriteFile(t + "/a", "1");
+    WriteFile(t + "/sub/b", "2");
+  };
   struct Case {
     const char* label;
     std::function<void(const std::string&)> make;  // builds the tree under its root
@@ -89,13 +101,7 @@ TEST_F(ScanTest, TotalCountsEveryDistinctFileOnce) {
        },
        {"t"},
        1},
-      {"a start path given twice",
-       [](const std::string& t) {
-         WriteFile(t + "/a", "1");
-         WriteFile(t + "/sub/b", "2");
-       },
-       {"t", "t"},
-       2},
+      {"a start path given twice", fileAndSubFile, {"t", "t"}, 2},
       {"a start path inside another, inner first",
        [](const std::string& t) {
          WriteFile(t + "/a", "1");
@@ -104,13 +110,7 @@ TEST_F(ScanTest, TotalCountsEveryDistinctFileOnce) {
        },
        {"t/sub", "t"},
        3},
-      {"a start path inside another, outer first",
-       [](const std::string& t) {
-         WriteFile(t + "/a", "1");
-         WriteFile(t + "/sub/b", "2");
-       },
-       {"t", "t/sub"},
-       2},
+      {"a start path inside another, outer first", fileAndSubFile, {"t", "t/sub"}, 2},
       {"a hard-linked file",
        [](const std::string& t) {
          WriteFile(t + "/one/original", "same");
@@ -132,12 +132,7 @@ TEST_F(ScanTest, TotalCountsEveryDistinctFileOnce) {
     SCOPED_TRACE(c.label);
     TempDir work;
     c.make(work / "t");
-    RunOptions options;
-    options.args = {DUPEHUNT_PATH};
-    options.args.insert(options.args.end(), c.starts.begin(), c.starts.end());
-    options.cwd = work.path();
-    options.tempDir = Temp.path();
-    RunResult r = RunProgram(options);
+    RunResult r = RunIn(work.path(), c.starts);
     const std::string console = StripSpinner(r.console);
     EXPECT_NE(console.find("Hit <ESC> to abort.\r\n"), std::string::npos) << console;
     EXPECT_NE(console.find(Total(c.files)), std::string::npos) << console;
@@ -209,11 +204,7 @@ TEST_F(ScanTest, SpinnerTurnsAtTheFirstAndEveryFourthDirectoryAcrossStartPaths) 
     MakeDirs(work / "two");
     for (int i = 1; i < c.first; ++i) MakeDirs(work / ("one/d" + std::to_string(i)));
     for (int i = 1; i < c.second; ++i) MakeDirs(work / ("two/d" + std::to_string(i)));
-    RunOptions options;
-    options.args = {DUPEHUNT_PATH, "one", "two"};
-    options.cwd = work.path();
-    options.tempDir = Temp.path();
-    RunResult r = RunProgram(options);
+    RunResult r = RunIn(work.path(), {"one", "two"});
     ASSERT_NE(r.console.find(Total(0)), std::string::npos) << r.console;
     EXPECT_EQ(SpinnerFrames(r.console), c.frames);
   }

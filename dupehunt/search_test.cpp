@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -248,27 +249,16 @@ class SearchTableTest : public ::testing::Test {
   void SetUp() override {
     SavedMaxFiles = MaxFiles;
     MaxFiles = kCapacity;
-    FileSizes = static_cast<uint64_t*>(calloc(kCapacity, sizeof(uint64_t)));
-    RecordOffsets = static_cast<uint64_t*>(calloc(kCapacity, sizeof(uint64_t)));
-    CompareBufferA = static_cast<unsigned char*>(malloc(CompareBufferSize));
-    CompareBufferB = static_cast<unsigned char*>(malloc(CompareBufferSize));
-    ASSERT_TRUE(FileSizes && RecordOffsets && CompareBufferA && CompareBufferB);
+    ASSERT_TRUE(AllocRunBlocks());
     MakeDirs(dir / "tmp");
-    setenv("TEMP", (dir / "tmp").c_str(), 1);
+    TempEnv.emplace("TEMP", (dir / "tmp").c_str());
     StartTable();
   }
 
   void TearDown() override {
     EndTable();
-    unsetenv("TEMP");
-    free(FileSizes);
-    free(RecordOffsets);
-    free(CompareBufferA);
-    free(CompareBufferB);
-    FileSizes = nullptr;
-    RecordOffsets = nullptr;
-    CompareBufferA = nullptr;
-    CompareBufferB = nullptr;
+    TempEnv.reset();
+    ReleaseRunBlocks();
     MaxFiles = SavedMaxFiles;
     SearchWithoutSizeIndex = 0;
     SearchFailed = 0;
@@ -324,6 +314,7 @@ class SearchTableTest : public ::testing::Test {
   }
 
   TempDir dir;
+  std::optional<ScopedEnv> TempEnv;
   uint32_t SavedMaxFiles = 0;
 };
 

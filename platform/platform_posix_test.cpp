@@ -22,6 +22,14 @@
 
 namespace {
 
+// The wait status of a child, once it has ended.
+int WaitChild(pid_t pid) {
+  int status = -1;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
 // Runs body in a forked child whose result is its exit code; returns the
 // wait status. Output buffered by the test runner is flushed first so the
 // child does not repeat it.
@@ -30,10 +38,7 @@ int RunInChild(const std::function<int()>& body) {
   fflush(stderr);
   pid_t pid = fork();
   if (pid == 0) _exit(body());
-  int status = -1;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
+  return WaitChild(pid);
 }
 
 // Everything a child writes to standard output, and its wait status.
@@ -68,8 +73,7 @@ ChildOutput CaptureStdOut(const std::function<void()>& body) {
     result.out.append(buffer, static_cast<size_t>(n));
   }
   close(pipeFds[0]);
-  while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-  }
+  result.status = WaitChild(pid);
   return result;
 }
 
@@ -279,31 +283,6 @@ TEST(PlatformTemp, PlantedSymlinkIsNeverFollowed) {
   EXPECT_FALSE(FileExists(dir / "nowhere"));
   EXPECT_TRUE(S_ISLNK(ModeOf(dir / "~ZORB1")));
 }
-
-// Sets an environment variable for the scope of one test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : Name(name) {
-    const char* old = getenv(name);
-    HadOld = old != nullptr;
-    if (old) Old = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (HadOld)
-      setenv(Name.c_str(), Old.c_str(), 1);
-    else
-      unsetenv(Name.c_str());
-  }
-
- private:
-  std::string Name;
-  std::string Old;
-  bool HadOld = false;
-};
 
 TEST(PlatformTemp, UnusableDirectoryFallsBackToTmpdir) {
   TempDir dir;
@@ -728,11 +707,13 @@ class PseudoTerminal {
   std::string Seen;
 };
 
-int WaitChild(pid_t pid) {
-  int status = -1;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
+// Waits for a child started on terminal: it exits with code 0 and leaves the
+// terminal's mode as it found it.
+void ExpectCleanExit(pid_t pid, const PseudoTerminal& terminal) {
+  int status = WaitChild(pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_TRUE(terminal.Restored());
 }
 
 // Polls until a key comes; -1 when none comes for a long while.
@@ -775,11 +756,8 @@ TEST(PlatformConsole, KeysArriveWithoutEchoAndEscapeSequencesAreOneKey) {
     expected += "<" + std::to_string(key.second) + ">";
     ASSERT_TRUE(terminal.WaitFor(expected)) << terminal.Drain();
   }
-  int status = WaitChild(pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  ASSERT_NO_FATAL_FAILURE(ExpectCleanExit(pid, terminal));
   EXPECT_EQ(expected + "end", terminal.Drain());  // nothing echoed
-  EXPECT_TRUE(terminal.Restored());
 }
 
 TEST(PlatformConsole, QueuedKeysComeOnePerPoll) {
@@ -798,10 +776,7 @@ TEST(PlatformConsole, QueuedKeysComeOnePerPoll) {
   });
   ASSERT_TRUE(terminal.WaitFor("ready"));
   terminal.Type("xy\rq");  // a carriage return arrives as a line feed
-  int status = WaitChild(pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_TRUE(terminal.Restored());
+  ASSERT_NO_FATAL_FAILURE(ExpectCleanExit(pid, terminal));
 }
 
 TEST(PlatformConsole, StdInReadsWholeLinesAfterKeyPolls) {
@@ -823,11 +798,8 @@ TEST(PlatformConsole, StdInReadsWholeLinesAfterKeyPolls) {
   }
   EXPECT_TRUE(lineMode);
   terminal.Type("ab\r");
-  int status = WaitChild(pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  ASSERT_NO_FATAL_FAILURE(ExpectCleanExit(pid, terminal));
   EXPECT_NE(std::string::npos, terminal.Drain().find("ab"));  // echoed as typed
-  EXPECT_TRUE(terminal.Restored());
 }
 
 TEST(PlatformConsole, OutputIsHeldUntilFlushOrPoll) {
@@ -848,11 +820,8 @@ TEST(PlatformConsole, OutputIsHeldUntilFlushOrPoll) {
   EXPECT_EQ("", terminal.Drain());
   ASSERT_EQ(1, write(gate[1], "g", 1));
   close(gate[1]);
-  int status = WaitChild(pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  ASSERT_NO_FATAL_FAILURE(ExpectCleanExit(pid, terminal));
   EXPECT_EQ("firstsecond", terminal.Drain());
-  EXPECT_TRUE(terminal.Restored());
 }
 
 TEST(PlatformConsole, EndingSignalRestoresTerminalAndDeletesTempFile) {
@@ -953,10 +922,7 @@ TEST(PlatformConsole, StopGivesTerminalBackAndContinueTakesItAgain) {
   }
   EXPECT_TRUE(raw);
   terminal.Type("q");
-  int status = WaitChild(shell);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_TRUE(terminal.Restored());
+  ASSERT_NO_FATAL_FAILURE(ExpectCleanExit(shell, terminal));
   EXPECT_EQ(std::string::npos, terminal.Drain().find('q'));  // never echoed
 }
 

@@ -62,6 +62,23 @@ TempDir::~TempDir() {
 
 std::string TempDir::operator/(const std::string& relative) const { return Path + "/" + relative; }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : Name(name) {
+  const char* old = getenv(name);
+  HadOld = old != nullptr;
+  if (HadOld) Old = old;
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (HadOld)
+    setenv(Name.c_str(), Old.c_str(), 1);
+  else
+    unsetenv(Name.c_str());
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

@@ -21,6 +21,21 @@ class TempDir {
   std::string Path;
 };
 
+// Sets an environment variable (nullptr unsets it) for the life of the
+// object, then puts it back as it was: set to its old value, or unset.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string Name;
+  std::string Old;
+  bool HadOld = false;
+};
+
 // Whole-file helpers; WriteFile creates missing parent directories.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -54,13 +54,18 @@ void UnwatchTempFile() {
   }
 }
 
+// Releases what the run holds: the temporary file and the run blocks.
+void EndRun() {
+  UnwatchTempFile();
+  RemoveTempFile();
+  ReleaseRunBlocks();
+}
+
 // Ends a run whose table could not be written (or read back) whole.
 int FailOnTempFile() {
   Out << "Fatal error: unable to write or read back the temp file "
       << (TempFileName != nullptr ? TempFileName : "") << " (disk full?)\n";
-  UnwatchTempFile();
-  RemoveTempFile();
-  ReleaseRunBlocks();
+  EndRun();
   return kExitTempFileFailed;
 }
 
@@ -97,8 +102,7 @@ int RunScan(char** startPaths) {
   if (TempFileHandle == -1) {
     Out << "Unable to open temp file: " << (TempFileName != nullptr ? TempFileName : "(none)")
         << "!\n";
-    RemoveTempFile();
-    ReleaseRunBlocks();
+    EndRun();
     return 0;
   }
   WatchTempFile();
@@ -111,9 +115,7 @@ int RunScan(char** startPaths) {
     if (ChangeDir(*path) != 0) {
       Out << "Path not found.\n";
       ReleaseSavedDir(savedDir);
-      UnwatchTempFile();
-      RemoveTempFile();
-      ReleaseRunBlocks();
+      EndRun();
       return 0;
     }
     const char* p = *path;
@@ -137,9 +139,7 @@ int RunScan(char** startPaths) {
     if (TableWriteFailed || SearchFailed) return FailOnTempFile();
   }
 
-  UnwatchTempFile();
-  RemoveTempFile();
-  ReleaseRunBlocks();
+  EndRun();
   Out << (UserAbort ? "Aborted by user!\n" : "Done.\n");
   return 0;
 }

@@ -885,6 +885,9 @@ TEST(PlatformConsole, StopGivesTerminalBackAndContinueTakesItAgain) {
       setpgid(0, 0);
       signal(SIGTTOU, SIG_DFL);
       InstallSignalCleanup();
+      // A job in the background takes no keys and leaves the terminal's mode
+      // alone: wait until the shell has made this job the foreground.
+      while (tcgetpgrp(0) != getpgrp()) usleep(1000);
       ConsolePollKey();
       ConsoleWrite("ready", 5);
       for (;;) {
